@@ -1,0 +1,34 @@
+# Thin wrapper over CMake. `make run` and `make test` do all set-up.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps configure build run test screenshot bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-trackmill $(BUILD)/trackmill $(ARGS)
+
+test: build
+	@scripts/run-tests $(BUILD)
+
+screenshot: build
+	@scripts/screenshots $(BUILD)
+
+bench: build
+	@scripts/run-bench $(BUILD)
+
+fuzz: deps
+	@scripts/run-fuzz
+
+clean:
+	rm -rf $(BUILD) build-fuzz
