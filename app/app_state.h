@@ -1,0 +1,176 @@
+// The one record of the program's state: settings, constants, mode flags,
+// run-time values and handles, then the groups of each subsystem.
+// Every field starts at its default; app_state_reset() puts them back (tests).
+#pragma once
+#include <cstdint>
+#include "platform/audio_format.h"
+#include "platform/window/window.h"
+#include "platform/sound/sound.h"
+#include "platform/acm/acm.h"
+#include "platform/file/file.h"
+#include "platform/file/riff.h"
+#include "capture/capture_ring.h"
+
+// The preview's format record for the wave-output device.
+struct PlaybackRecord {
+    int32_t sample_rate;           // frames per second of the track
+    int8_t bits_per_sample;        // of the track
+    int32_t input_buffer_bytes;    // B: size of track_in's I/O buffer
+    int8_t active;                 // set to 1; not read
+    int8_t channels;               // of the track
+    format_area source_format;     // copy of the track's format chunk
+    format_area play_format;       // the format the device is opened with
+    wave_out device;               // the opened wave-output device
+    uint32_t data_bytes;           // bytes in the data chunk of track_in
+};
+
+struct AppState {
+    // --- user settings (read from the dialog's boxes at the moment of use)
+    char capture_file_name[256] = "./wavecap.wav"; // box 66; the file Record writes
+    char track_name[128] = "track0.wav";           // next track file's name
+    int32_t track_digit_pos = 5;                   // index of the counter character
+    uint32_t record_buffer_bytes = 8192;           // box 69 (bytes)
+    int32_t num_buffers = 5;                       // box 68 (buffers)
+    int32_t intro_max_seconds = 10;                // box 1025 (s), 0..55
+    int16_t filter_threshold = 11;                 // box 1014, DeClicker window 1..45
+    int16_t ac_sinus_freq = 50;                    // box 1019 (Hz), stored only
+    uint16_t signal_threshold[2] = {300, 300};     // left, right level that counts as signal
+    uint16_t bias_level[2] = {300, 300};           // left, right measured noise level
+
+    // --- constants kept in the record (never written)
+    int16_t level_full_value = 32767;              // level that fills a bar
+    uint32_t sampling_buffer_bytes = 1024;         // signal-sampling buffer (low 16 bits used)
+    int32_t silence_countdown_base = 44100;        // countdown starts at this >> 9 = 86
+    int32_t silence_countdown_max = 43;            // once-a-second raise stops here
+    int16_t play_buffer_blocks = 128;              // blocks per playback buffer
+
+    // --- mode flags (clear at start-up)
+    int32_t monitoring = 0;        // Monitor ring runs
+    int32_t recording = 0;         // a capture is being written (Record or a take)
+    int32_t signal_waiting = 0;    // SignalRecord armed
+    int32_t format_chosen = 0;     // the user has been through the format chooser
+    int8_t track_open = 0;         // a cleaned track is open ("Close track")
+    int8_t playback_paused = 0;    // playback paused
+    int32_t bias_adjusting = 0;    // BiasAdjust measuring
+    int8_t track_phase = 0;        // 0 Intro, 1 WaitSilence
+
+    // --- run-time values of the shell
+    int32_t current_level[2] = {0, 0};   // last measured levels (left, right), 0..32768
+    int32_t previous_level[2] = {0, 0};  // the levels before them
+    uint16_t bias_buffer_count = 0;      // BiasAdjust buffers summed so far
+    uint32_t signal_buffer_count = 0;    // signal-sampling buffers since arming
+    int8_t blink_on = 0;                 // WaitSignal blink state
+    uint8_t track_buffer_parity = 0;     // a take buffer is measured only while even
+    int32_t silence_countdown = 0;       // silence budget of a take
+    uint32_t signal_wait_tick = 0;       // tick (ms) when SignalRecord armed
+    uint32_t status_second = 0;          // seconds of capture last shown
+    uint32_t record_start_tick = 0;      // tick (ms) at the start of a capture
+    uint32_t data_bytes_written = 0;     // bytes appended to the data chunk
+    uint32_t last_write_count = 0;       // bytes the last append actually wrote
+
+    // --- texts
+    char capture_directory[256] = "";    // capture file's directory with trailing '/'
+    char status_text[128] = "";          // scratch line for the status line
+    char result_text[96] = "";           // line a cleaning pass leaves for the status line
+    char signal_button_caption[16] = ""; // SignalRecord's caption, saved at set-up
+
+    // --- handles owned by the shell
+    window main_dialog = nullptr;
+    window status_control = nullptr;     // control 70
+    window signal_button = nullptr;      // control 92
+    window_proc signal_button_proc = nullptr; // SignalRecord's procedure before subclassing
+    font dialog_font = nullptr;          // borrowed from the dialog, never deleted
+    font underlined_font = nullptr;
+    gdi bar_erase_pen = nullptr;
+    gdi bar_low_pen = nullptr;
+    gdi bar_high_pen = nullptr;
+    gdi play_wave_pen = nullptr;
+    gdi level_low_brush = nullptr;
+    gdi level_mid_brush = nullptr;
+    gdi level_high_brush = nullptr;
+    rect signal_button_rect = {0, 0, 0, 0};
+
+    // --- wave-input ring
+    CaptureBufferRing capture_ring = {};
+
+    // --- conversion stream of the running recording
+    acm_stream conversion_stream = nullptr;
+    acm_stream_header conversion_header = {};
+    uint32_t conversion_output_bytes = 0; // bytes the stream may produce per buffer
+    uint8_t* conversion_block = nullptr;  // source area, then conversion_output
+    uint8_t* conversion_output = nullptr;
+
+    // --- capture file
+    plain_file capture_file_handle = nullptr;
+
+    // --- displays: geometry, set while the dialog initialises
+    rect wave_view_rect = {0, 0, 0, 0};  // client pixels
+    int16_t view_height = 0;
+    int16_t view_width = 0;
+    uint16_t view_scale = 0;             // 65535 / view_height
+    rect dial_rect = {0, 0, 0, 0};
+    point bar_origin = {0, 0};           // start of the left bar (x0, y0)
+    uint16_t bar_full_scale = 300;       // bar length of a full level (pixels)
+    uint8_t hub_counter = 0;             // dial hub blink counter
+    point* view_points = nullptr;        // the wave view's (x, y) points
+    int32_t view_points_count = 0;       // points allocated
+    int32_t view_cursor = 0;             // index of the next point a producer fills
+    int16_t view_count = 0;              // points written since the last drawing
+
+    // --- track cleaning
+    riff_file track_in = nullptr;        // track being read; afterwards the preview file
+    riff_info track_in_info = {};
+    riff_chunk track_in_riff = {};
+    riff_chunk track_in_chunk = {};
+    riff_file track_out = nullptr;       // cleaned file being written
+    riff_info track_out_info = {};
+    riff_chunk track_out_riff = {};
+    riff_chunk track_out_chunk = {};
+    uint8_t track_format[32] = {};       // copy of the track's format chunk
+    char cleaned_file_name[160] = "";
+    uint8_t* work_area = nullptr;        // DeClicker scratch memory
+    int32_t work_area_bytes = 0;
+    int32_t correction_count = 0;        // corrections of the running pass
+    uint32_t buffers_done = 0;           // input buffers finished by DeClicker passes
+    int16_t slope_limit = 4500;          // largest smoothed step that is not a slope
+    int32_t work_blocks = 256;           // event records per output block
+    int16_t sample_hist_left[4] = {};    // DeNoiser histories, newest first
+    int16_t sample_hist_right[4] = {};
+    int16_t diff_hist_left[4] = {};
+    int16_t diff_hist_right[4] = {};
+
+    // --- playback of the cleaned preview
+    PlaybackRecord playback_record = {};
+    wave_out play_device = nullptr;      // wave_out
+    uint8_t* play_buffers[2] = {nullptr, nullptr};
+    wave_header play_headers[2] = {};
+    wave_header* current_header = nullptr;
+    wave_header* previous_header = nullptr;
+    uint16_t header_parity = 0;
+    int16_t* view_rows = nullptr;
+    int16_t* rows_cursor = nullptr;
+    int32_t rows_per_block = 0;          // Q
+    int8_t view_decimation = 4;          // one row per five frames
+    int16_t blocks_queued = 0;
+    int16_t preview_blocks = 0;
+    int16_t blocks_filled = 0;
+    int16_t fill_index = 0;
+    int16_t frame_counter = 0;
+    int16_t playing_frame = 0;
+    int16_t shown_frame = 0;
+    uintptr_t play_timer = 0;            // 0 when none
+    uint32_t play_period = 0;            // ms, one block
+    mm_time play_position = {};
+    char preview_status[256] = "";
+    int32_t status_number_pos = 0;
+
+    // --- About box link
+    window link_control = nullptr;
+    window_proc static_base_proc = nullptr;
+    font link_font = nullptr;
+};
+
+extern AppState app;
+
+// Puts every field back to its default (tests; the program starts with them).
+void app_state_reset();

@@ -1,0 +1,20 @@
+// The capture modes: Record, Monitor, BiasAdjust, the buffers that devices
+// return, and auto-track (SignalRecord). All run on the dialog's thread.
+#pragma once
+#include <cstdint>
+#include "platform/window/window.h"
+#include "platform/sound/sound.h"
+
+void measure_levels(const uint8_t* buffer, uint32_t length, int32_t* left, int32_t* right);
+
+void on_record(window dialog);                  // command 1
+void on_monitor(window dialog);                 // command 82
+void on_bias_adjust(window dialog);             // command 1007
+msg_result on_bias_ready(window dialog);        // MSG_BIAS_READY
+void on_monitor_buffer(window dialog, wave_header* header);   // 83
+void on_record_buffer(window dialog, wave_header* header);    // 71: the write path
+
+void on_signal_record(window dialog);           // command 92
+msg_result on_signal_armed(window dialog);      // MSG_SIGNAL_ARMED
+void on_signal_buffer(window dialog, wave_header* header);    // 85
+void on_track_buffer(window dialog, wave_header* header);     // 84

@@ -1,0 +1,54 @@
+// Identifiers of the main dialog's controls, the commands they send, the
+// commands that device callbacks and the dialog post, and private messages.
+#pragma once
+#include "platform/window/window.h"
+
+enum : int {
+    // controls and their commands
+    CMD_RECORD = 1,              // Record / Stop
+    CMD_EXIT = 2,                // Exit (also the cancel command)
+    IDC_FILE_BOX = 66,           // capture file name
+    CMD_CHANGE = 67,             // Change...
+    IDC_BUFFER_COUNT = 68,       // Number of Buffers box
+    IDC_BUFFER_SIZE = 69,        // Record Buffer Size box
+    IDC_STATUS = 70,             // status line
+    IDC_PLAY_BUFFER = 71,        // Play buffer box (shown only)
+    CMD_SELECT = 72,             // Select...
+    IDC_FORMAT_NAME = 73,        // chosen format's description
+    IDC_FORMAT_TAG = 80,         // chosen format tag's name
+    CMD_MIXER = 81,
+    CMD_MONITOR = 82,            // Monitor / Stop
+    CMD_PLAY = 87,
+    CMD_PAUSE = 88,              // Pause / Restart
+    CMD_ABOUT = 89,              // ?
+    CMD_SIGNAL_RECORD = 92,      // SignalRecord
+    CMD_DECLICKER = 1006,        // DeClicker / Close track
+    CMD_BIAS_ADJUST = 1007,
+    CMD_DENOISER = 1008,         // DeNoiser / Close track
+    IDC_WAVE_VIEW = 1012,
+    IDC_LEVEL_DIAL = 1013,
+    IDC_THRESHOLD = 1014,
+    IDC_BIAS_LEFT = 1015,
+    IDC_BIAS_RIGHT = 1016,
+    IDC_AC_FREQ = 1019,
+    CMD_AC_SINUS_REMOVE = 1020,
+    CMD_MONO_STEREO = 1021,
+    CMD_FADE_IN = 1022,
+    CMD_FADE_OUT = 1023,
+    CMD_FILTER_EX = 1024,
+    IDC_INTRO_MAX = 1025,
+
+    // device and playback events (posted as WM_COMMAND, code 1, header in lparam)
+    CMD_RECORD_BUFFER = 71,
+    CMD_MONITOR_BUFFER = 83,
+    CMD_TRACK_BUFFER = 84,
+    CMD_SIGNAL_BUFFER = 85,
+    CMD_PLAYBACK_DONE = 86,
+    CMD_PLAYBACK_REFILL = 107,
+};
+
+// private messages of the main dialog
+enum : unsigned {
+    MSG_SIGNAL_ARMED = 93,
+    MSG_BIAS_READY = 94,
+};

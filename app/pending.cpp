@@ -1,0 +1,97 @@
+// Routines whose subsystems are not built yet. Each does nothing visible and
+// reports failure where it has a result, so the dialog's commands that call
+// them leave everything as it was. A subsystem that brings the real routine
+// removes its line here in the same change.
+#include <cstdlib>
+#include "app/app_state.h"
+#include "app/capture_modes.h"
+#include "capture/capture_ring.h"
+#include "capture/compression.h"
+#include "capture/wav_writer.h"
+#include "capture/capture_control.h"
+#include "clean/process_track.h"
+#include "playback/displays.h"
+#include "playback/playback.h"
+#include "ui/about.h"
+
+// wave-input ring
+void set_capture_params(CaptureBufferRing*, int, int, int, uint32_t, int) {}
+int open_wave_in(CaptureBufferRing*, wave_callback) { return -1; }
+int open_wave_in_suggested(CaptureBufferRing*, wave_callback) { return -1; }
+int start_sampling(CaptureBufferRing*) { return -1; }
+int stop_sampling(CaptureBufferRing*) { return -1; }
+int close_wave_in(CaptureBufferRing*) { return -1; }
+void wave_in_error(unsigned) {}
+void fatal_wave_in_error(unsigned) { std::exit(1); }
+void api_failure(const char*) {}
+
+// recording format
+int choose_format(CaptureBufferRing*) { return -1; }
+acm_stream open_conversion(const wave_format*, const wave_format*) { return nullptr; }
+uint32_t convert_buffer(acm_stream) { return 0; }
+void acm_error(const char*, unsigned) {}
+
+// capture file
+int write_wav_header(plain_file, const format_area*) { return 0; }
+void append_capture_data(uint32_t) {}
+void patch_wav_sizes(plain_file, const format_area*, uint32_t) {}
+void write_le32(uint32_t, plain_file) {}
+void write_le16(uint16_t, plain_file) {}
+void write_byte(uint8_t, plain_file) {}
+int choose_capture_file() { return 0; }
+
+// capture start and stop
+int start_monitor() { return -1; }
+int start_signal_sampling(window) { return -1; }
+int stop_monitor() { return -1; }
+int start_capture(const char*, wave_callback) { return -1; }
+int end_capture() { return 0; }
+void record_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+void monitor_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+void track_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+void signal_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+void playback_done_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+
+// capture modes and auto-track
+void measure_levels(const uint8_t*, uint32_t, int32_t* left, int32_t* right) { *left = *right = 0; }
+void on_record(window) {}
+void on_monitor(window) {}
+void on_bias_adjust(window) {}
+msg_result on_bias_ready(window) { return 1; }
+void on_monitor_buffer(window, wave_header*) {}
+void on_record_buffer(window, wave_header*) {}
+void on_signal_record(window) {}
+msg_result on_signal_armed(window) { return 1; }
+void on_signal_buffer(window, wave_header*) {}
+void on_track_buffer(window, wave_header*) {}
+
+// track cleaning
+int32_t process_track(window, const char*, int) { return -1; }
+int read_track_format() { return -1; }
+void report_open_error(unsigned) {}
+int reopen_cleaned_track(const char*) { return -7; }
+int32_t alloc_work_area(int) { return -1; }
+int fade_in_track() { return -1; }
+
+// displays
+void create_display_pens() {}
+void set_view_geometry(window) {}
+void create_display_brushes() {}
+void set_bar_geometry(window) {}
+void draw_wave_view(int16_t, const point*, gdi) {}
+void draw_level_bars(int32_t, int32_t, int32_t, int32_t) {}
+void draw_level_dial(dc, int32_t, int32_t) {}
+uint16_t sample_to_view_row(int16_t) { return 0; }
+uint16_t level_to_view_row(const int16_t*, int16_t) { return 0; }
+
+// playback
+int open_wave_out(PlaybackRecord*, wave_callback) { return -1; }
+int32_t start_playback() { return -1; }
+void on_playback_done(wave_header*) {}
+void on_playback_refill() {}
+void restart_play_timer() {}
+void kill_play_timer() {}
+
+// About box and mixer
+void show_about_box() {}
+void launch_mixer() {}

@@ -1,0 +1,16 @@
+// The capture file: header with placeholder sizes, appended audio, the size
+// patch at the end, and the save-file dialog behind Change...
+#pragma once
+#include <cstdint>
+#include "platform/audio_format.h"
+#include "platform/file/file.h"
+
+int write_wav_header(plain_file file, const format_area* chosen_format);
+// The append step: writes n bytes of conversion_output to the capture file.
+void append_capture_data(uint32_t n);
+// The size patch: RIFF size and data size from data_bytes.
+void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
+void write_le32(uint32_t value, plain_file file);
+void write_le16(uint16_t value, plain_file file);
+void write_byte(uint8_t value, plain_file file);
+int choose_capture_file();                      // 1 when a name was chosen
