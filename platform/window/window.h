@@ -103,6 +103,8 @@ unsigned get_button_state(window button);
 // Window rectangle in screen coordinates, and the client rectangle.
 void get_window_rect(window w, rect* r);
 void get_client_rect(window w, rect* r);
+// Screen coordinates to the client coordinates of a dialog (or a control's dialog).
+void screen_to_client(window w, point* p);
 
 // Messages. post_message may be called from any thread; the message is
 // handled on the dialog's thread after those posted before it.

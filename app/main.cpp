@@ -1,0 +1,5 @@
+// The recorder's entry point.
+int main()
+{
+    return 0;
+}

@@ -1,0 +1,197 @@
+// System services over POSIX: monotonic and virtual clocks, statvfs,
+// path normalisation, an flock-held instance lock and per-thread last errors.
+#include "platform/system/system.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::atomic<bool> virtual_on{false};
+std::atomic<uint32_t> virtual_ms{0};
+std::atomic<unsigned> free_fail{0};
+thread_local unsigned last_error = 0;
+int lock_fd = -1;
+int language = -1;
+
+unsigned errno_to_error(int e)
+{
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EIO: return ERROR_WRITE_FAULT;
+    default: return ERROR_INVALID_PARAMETER;
+    }
+}
+} // namespace
+
+uint32_t get_tick_count()
+{
+    if (virtual_on.load())
+        return virtual_ms.load();
+    using namespace std::chrono;
+    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void clock_use_virtual(bool on)
+{
+    virtual_on = on;
+}
+
+bool clock_is_virtual()
+{
+    return virtual_on.load();
+}
+
+void clock_advance(uint32_t ms)
+{
+    virtual_ms.fetch_add(ms);
+}
+
+void clock_set(uint32_t ms)
+{
+    virtual_ms = ms;
+}
+
+int disk_free_bytes(const char* dir, uint64_t* free_bytes)
+{
+    unsigned fail = free_fail.load();
+    if (fail) {
+        set_last_error(fail);
+        return 0;
+    }
+    struct statvfs st;
+    if (statvfs(dir && *dir ? dir : ".", &st) != 0) {
+        set_last_error(errno_to_error(errno));
+        return 0;
+    }
+    if (free_bytes)
+        *free_bytes = uint64_t(st.f_bavail) * uint64_t(st.f_frsize);
+    return 1;
+}
+
+void disk_free_fail(unsigned code)
+{
+    free_fail = code;
+}
+
+int full_path_name(const char* name, char* out, int size)
+{
+    if (!name || !out || size <= 0) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string path;
+    if (name[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) {
+            set_last_error(errno_to_error(errno));
+            return 0;
+        }
+        path = std::string(cwd) + "/" + name;
+    } else {
+        path = name;
+    }
+    // Fold "." and ".." and repeated separators; a trailing separator stays,
+    // so a directory name keeps its meaning.
+    bool trailing = !path.empty() && path.back() == '/';
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos)
+            j = path.size();
+        std::string part = path.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string result;
+    for (const std::string& p : parts)
+        result += "/" + p;
+    if (result.empty() || trailing)
+        result += "/";
+    if (result.size() + 1 > size_t(size)) {
+        set_last_error(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, result.c_str(), result.size() + 1);
+    return int(result.size());
+}
+
+unsigned instance_lock_acquire(const char* name)
+{
+    const char* dir = getenv("XDG_RUNTIME_DIR");
+    std::string path;
+    if (dir && *dir && access(dir, W_OK) == 0)
+        path = std::string(dir) + "/trackmill-" + name + ".lock";
+    else
+        path = "/tmp/trackmill-" + std::to_string(getuid()) + "-" + name + ".lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno_to_error(errno);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        close(fd);
+        return e == EWOULDBLOCK ? ERROR_ALREADY_EXISTS : errno_to_error(e);
+    }
+    if (lock_fd >= 0)
+        close(lock_fd);
+    lock_fd = fd;   // held until the process ends; the kernel drops it then
+    return 0;
+}
+
+void instance_lock_release()
+{
+    if (lock_fd >= 0) {
+        close(lock_fd);
+        lock_fd = -1;
+    }
+}
+
+unsigned get_last_error()
+{
+    return last_error;
+}
+
+void set_last_error(unsigned code)
+{
+    last_error = code;
+}
+
+ui_lang ui_language()
+{
+    if (language >= 0)
+        return ui_lang(language);
+    const char* vars[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (const char* v : vars) {
+        const char* value = getenv(v);
+        if (value && *value)
+            return (std::strncmp(value, "pl", 2) == 0) ? LANG_POLISH : LANG_ENGLISH;
+    }
+    return LANG_ENGLISH;
+}
+
+void set_ui_language(ui_lang lang)
+{
+    language = int(lang);
+}

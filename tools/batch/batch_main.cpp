@@ -1,0 +1,48 @@
+// trackmill-batch: sub-command dispatch, --help and the exit status.
+#include "tools/batch/batch.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+std::vector<batch_command>& commands()
+{
+    static std::vector<batch_command> list;
+    return list;
+}
+
+void print_help(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: trackmill-batch COMMAND [ARGS...]\n"
+                 "Runs Trackmill's own routines without a display.\n\n"
+                 "commands:\n");
+    for (const batch_command& c : commands())
+        std::fprintf(out, "  %-40s %s\n", c.usage, c.summary);
+    std::fprintf(out, "\nexit status: 0 done, 1 failed (message on stderr), 2 usage error\n");
+}
+} // namespace
+
+int batch_register(const batch_command& command)
+{
+    commands().push_back(command);
+    return int(commands().size());
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        print_help(stderr);
+        return BATCH_USAGE;
+    }
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+        print_help(stdout);
+        return BATCH_DONE;
+    }
+    for (const batch_command& c : commands())
+        if (!std::strcmp(argv[1], c.name))
+            return c.handler(argc - 1, argv + 1);
+    std::fprintf(stderr, "trackmill-batch: unknown command '%s' (try --help)\n", argv[1]);
+    return BATCH_USAGE;
+}
