@@ -51,3 +51,24 @@ struct mm_time {
 
 // callback(device handle, message, instance data, header or 0, 0)
 using wave_callback = void (*)(void* device, unsigned message, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+
+// --- devices (fixed names: the start-up checks call these) -------------------
+struct wave_in_caps {
+    uint16_t manufacturer_id;
+    uint16_t product_id;
+    uint32_t driver_version;
+    char name[32];
+    uint32_t formats;
+    uint16_t channels;
+    uint16_t reserved;
+};
+static_assert(sizeof(wave_in_caps) == 48, "the capability record is 48 bytes");
+unsigned wave_in_get_num_devs();                  // 0 without a usable input
+unsigned wave_in_get_dev_caps(unsigned device, wave_in_caps* caps, unsigned size);  // 0 or a code
+
+// --- back end choice (fixed names: the programs' command lines call these) --
+// The sound card through PortAudio (the default), or the virtual card that
+// plays `source`: "demo" for the built-in record, else a 16-bit PCM WAV path.
+// 0, or -1 with a message on stderr when the source cannot be read.
+void sound_use_portaudio();
+int sound_use_virtual(const char* source);
