@@ -73,17 +73,6 @@ int reopen_cleaned_track(const char*) { return -7; }
 int32_t alloc_work_area(int) { return -1; }
 int fade_in_track() { return -1; }
 
-// displays
-void create_display_pens() {}
-void set_view_geometry(window) {}
-void create_display_brushes() {}
-void set_bar_geometry(window) {}
-void draw_wave_view(int16_t, const point*, gdi) {}
-void draw_level_bars(int32_t, int32_t, int32_t, int32_t) {}
-void draw_level_dial(dc, int32_t, int32_t) {}
-uint16_t sample_to_view_row(int16_t) { return 0; }
-uint16_t level_to_view_row(const int16_t*, int16_t) { return 0; }
-
 // playback
 int open_wave_out(PlaybackRecord*, wave_callback) { return -1; }
 int32_t start_playback() { return -1; }
