@@ -7,6 +7,11 @@
 // every advance moves the window to the next 8,192 bytes. A seek that stays
 // inside the window only moves the position.
 //
+// Between riff_get_info and riff_set_info the state belongs to the caller:
+// only riff_advance (given that state), riff_get_info and riff_close may be
+// used then; the other calls fail with MMIOERR_INFOTAKEN (-1 for counts).
+// Handles are checked: a closed handle gives MMIOERR_INVALIDPARAM, not a crash.
+//
 // Thread safety: a file belongs to one thread at a time.
 #pragma once
 #include <cstdint>
@@ -62,6 +67,8 @@ enum : unsigned {
     MMIOERR_NETWORKERROR = 270,
     MMIOERR_TOOMANYOPENFILES = 271,
     MMIOERR_INVALIDFILE = 272,
+    MMIOERR_INVALIDPARAM = 273,   // null handle or record, bad flags, a buffer state not this file's
+    MMIOERR_INFOTAKEN = 274,      // the buffer state is handed out (riff_get_info without riff_set_info)
 };
 
 // Buffer state. Between riff_get_info and riff_set_info the caller reads and
@@ -87,8 +94,12 @@ struct riff_chunk {
 };
 
 // Opens `name` with MMIO_* flags; info may be null. On failure returns null
-// and stores the error code in info->error.
+// and stores the error code in info->error. A non-zero info->buffer_size
+// sets the buffer's size. MMIO_CREATE empties an existing file. On success
+// *info holds the buffer state (not handed out).
+// A file is always buffered; MMIO_ALLOCBUF is accepted and changes nothing.
 riff_file riff_open(const char* name, riff_info* info, uint32_t flags);
+// Writes the buffer out and closes; the handle is gone whatever the result.
 unsigned riff_close(riff_file f);
 
 // Buffered read and write; return the byte count done, -1 on error.
@@ -100,8 +111,11 @@ int64_t riff_seek(riff_file f, int64_t offset, int origin);
 // Enters the chunk at the current position (flags 0), or searches the parent
 // from the current position for ck->id (MMIO_FINDCHUNK) or for a RIFF/LIST
 // chunk of ck->form_type (MMIO_FINDRIFF, MMIO_FINDLIST). Leaves the position
-// at the chunk's data. 0 or MMIOERR_CHUNKNOTFOUND / MMIOERR_CANNOTREAD /
-// MMIOERR_INVALIDFILE (a size running past its parent or the file).
+// at the chunk's data (after the form type of RIFF and LIST; data_offset then
+// points at the form type). 0 or MMIOERR_CHUNKNOTFOUND (the end of the parent
+// or of the file) / MMIOERR_CANNOTREAD / MMIOERR_INVALIDFILE (a size running
+// past its parent, a header cut off). A chunk that claims more than the file
+// holds is entered, and reading it ends cleanly at the end of the file.
 unsigned riff_descend(riff_file f, riff_chunk* ck, const riff_chunk* parent, uint32_t flags);
 // Leaves a chunk: for a created chunk writes its true size (and a pad byte
 // after an odd size); for a read chunk moves past its end and pad byte.
@@ -116,8 +130,18 @@ unsigned riff_set_info(riff_file f, const riff_info* info);
 // Reading (MMIO_READ): refill the buffer with the next bytes of the file; at
 // the end of the file next == end_read afterwards. Writing (MMIO_WRITE): write
 // out a dirty buffer and start an empty one. Updates *info.
+// With info, the caller's position and MMIO_DIRTY are taken first (as by
+// riff_set_info) and the new state is handed out again. A used-up window
+// (next at its end; for reading, a full window) gives the next aligned
+// window; otherwise the window stays: a write keeps its position, a read
+// moves to the end of the data read (bytes it had not taken are skipped).
 unsigned riff_advance(riff_file f, riff_info* info, uint32_t flags);
 
 // Test hook: make writes fail once `bytes` more bytes have reached the disk
 // (a full disk); a negative value turns it off.
 void riff_fail_writes_after(int64_t bytes);
+// Test hook: make reads from the disk fail once `bytes` more bytes have been
+// read (a failing medium); a negative value turns it off.
+void riff_fail_reads_after(int64_t bytes);
+// The open error for a system errno value (for the open and its tests).
+unsigned riff_open_error(int errno_value, bool creating);

@@ -1,0 +1,466 @@
+// Chunks through the RIFF layer: round trips of created chunks, and the
+// reader's answers to broken files, open failures and misuse.
+#include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include "platform/file/riff.h"
+#include "tests/support/riff_bytes.h"
+
+namespace {
+
+// What a reader of a WAV file gets, step by step: the first error met and
+// where, else the format bytes and every data byte read to the clean end.
+struct read_result {
+    std::string failed_at;   // "" when the whole file read
+    unsigned error = 0;
+    uint32_t data_size = 0;
+    bytes format;
+    bytes data;
+};
+
+read_result read_wave(const std::string& name)
+{
+    read_result r;
+    riff_info info = {};
+    riff_file f = riff_open(name.c_str(), &info, MMIO_READ | MMIO_ALLOCBUF);
+    if (!f) {
+        r.failed_at = "open";
+        r.error = info.error;
+        return r;
+    }
+    auto fail = [&](const char* step, unsigned code) {
+        r.failed_at = step;
+        r.error = code;
+        riff_close(f);
+        return r;
+    };
+    riff_chunk riff = {}, ck = {};
+    if (unsigned e = riff_descend(f, &riff, nullptr, 0))
+        return fail("riff", e);
+    if (riff.id != FOURCC_RIFF || riff.form_type != FOURCC_WAVE)
+        return fail("riff", MMIOERR_INVALIDFILE);
+    ck.id = FOURCC_FMT;
+    if (unsigned e = riff_descend(f, &ck, &riff, MMIO_FINDCHUNK))
+        return fail("fmt", e);
+    r.format.resize(std::min<uint32_t>(ck.size, 1024));
+    if (riff_read(f, r.format.data(), int32_t(r.format.size())) != int32_t(r.format.size()))
+        return fail("fmt read", MMIOERR_CANNOTREAD);
+    if (unsigned e = riff_ascend(f, &ck, 0))
+        return fail("fmt ascend", e);
+    ck.id = FOURCC_DATA;
+    if (unsigned e = riff_descend(f, &ck, &riff, MMIO_FINDCHUNK))
+        return fail("data", e);
+    r.data_size = ck.size;
+    // Read as a pass does, through the buffer, bounded by the chunk's size.
+    riff_info st = {};
+    riff_get_info(f, &st);
+    uint64_t left = ck.size;
+    for (int guard = 0; left > 0 && guard < 100000; ++guard) {
+        if (st.next >= st.end_read) {
+            if (unsigned e = riff_advance(f, &st, MMIO_READ))
+                return fail("advance", e);
+            if (st.next >= st.end_read)
+                break;   // clean end of data
+        }
+        size_t n = std::min<uint64_t>(left, uint64_t(st.end_read - st.next));
+        r.data.insert(r.data.end(), st.next, st.next + n);
+        st.next += n;
+        left -= n;
+    }
+    riff_set_info(f, &st);
+    riff_close(f);
+    return r;
+}
+
+read_result read_bytes_as_wave(const temp_dir& dir, const bytes& file)
+{
+    std::string name = dir.file("case.wav");
+    write_whole_file(name, file);
+    return read_wave(name);
+}
+
+bytes fmt16() { return riff_builder::pcm_format(2, 44100, 16); }
+
+} // namespace
+
+// Created chunks come back as written: nested LIST, odd sizes with their
+// pad bytes, sizes corrected on ascent.
+TEST(RiffChunks, RoundTripOfNestedAndOddChunks)
+{
+    temp_dir dir;
+    std::string name = dir.file("round.wav");
+    riff_file w = riff_open(name.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+    ASSERT_NE(w, nullptr);
+    riff_chunk riff = {}, list = {}, note = {}, fmt = {}, data = {};
+    riff.form_type = FOURCC_WAVE;
+    ASSERT_EQ(riff_create_chunk(w, &riff, MMIO_CREATERIFF), 0u);
+    fmt.id = FOURCC_FMT;
+    fmt.size = 16;   // the header's first guess; the ascent corrects it
+    ASSERT_EQ(riff_create_chunk(w, &fmt, 0), 0u);
+    bytes format = fmt16();
+    format.push_back(0);   // an 18-byte record with no extra bytes
+    format.push_back(0);
+    ASSERT_EQ(riff_write(w, format.data(), 18), 18);
+    ASSERT_EQ(riff_ascend(w, &fmt, 0), 0u);
+    EXPECT_EQ(fmt.size, 18u);
+    list.form_type = make_fourcc('I', 'N', 'F', 'O');
+    ASSERT_EQ(riff_create_chunk(w, &list, MMIO_CREATELIST), 0u);
+    note.id = make_fourcc('I', 'C', 'M', 'T');
+    ASSERT_EQ(riff_create_chunk(w, &note, 0), 0u);
+    ASSERT_EQ(riff_write(w, "odd", 3), 3);
+    ASSERT_EQ(riff_ascend(w, &note, 0), 0u);
+    ASSERT_EQ(riff_ascend(w, &list, 0), 0u);
+    data.id = FOURCC_DATA;
+    ASSERT_EQ(riff_create_chunk(w, &data, 0), 0u);
+    bytes samples = pattern_bytes(12345);   // odd: the data chunk gets a pad byte too
+    ASSERT_EQ(riff_write(w, samples.data(), int32_t(samples.size())), int32_t(samples.size()));
+    ASSERT_EQ(riff_ascend(w, &data, 0), 0u);
+    ASSERT_EQ(riff_ascend(w, &riff, 0), 0u);
+    ASSERT_EQ(riff_close(w), 0u);
+
+    bytes file = read_whole_file(name);
+    // 12 + fmt (8 + 18) + LIST (12 + 8 + 3 + pad) + data (8 + 12345 + pad)
+    ASSERT_EQ(file.size(), 12 + 26 + 24 + 8 + 12346u);
+    EXPECT_EQ(le32_at(file, 4), file.size() - 8);
+    EXPECT_EQ(le32_at(file, 42), 16u);          // LIST size: INFO + ICMT header + 3 + pad
+    EXPECT_EQ(le32_at(file, 54), 3u);           // ICMT keeps its true, odd size
+    EXPECT_EQ(file[61], 0);                     // its pad byte
+    EXPECT_EQ(file.back(), 0);                  // the data's pad byte
+
+    read_result r = read_wave(name);
+    ASSERT_EQ(r.failed_at, "");
+    EXPECT_EQ(r.format, format);
+    EXPECT_EQ(r.data, samples);
+
+    // The LIST is found by its form type, and its odd child read with ascent past the pad.
+    riff_file f = riff_open(name.c_str(), nullptr, MMIO_READ);
+    ASSERT_NE(f, nullptr);
+    riff_chunk rr = {}, ll = {}, cc = {};
+    rr.form_type = FOURCC_WAVE;
+    ASSERT_EQ(riff_descend(f, &rr, nullptr, MMIO_FINDRIFF), 0u);
+    EXPECT_EQ(rr.data_offset, 8u);
+    ll.form_type = make_fourcc('I', 'N', 'F', 'O');
+    ASSERT_EQ(riff_descend(f, &ll, &rr, MMIO_FINDLIST), 0u);
+    EXPECT_EQ(ll.size, 16u);
+    ASSERT_EQ(riff_descend(f, &cc, &ll, 0), 0u);
+    EXPECT_EQ(cc.id, make_fourcc('I', 'C', 'M', 'T'));
+    char text[3];
+    ASSERT_EQ(riff_read(f, text, 3), 3);
+    EXPECT_EQ(std::memcmp(text, "odd", 3), 0);
+    ASSERT_EQ(riff_ascend(f, &cc, 0), 0u);
+    EXPECT_EQ(riff_descend(f, &cc, &ll, 0), MMIOERR_CHUNKNOTFOUND);   // the LIST's end
+    ASSERT_EQ(riff_ascend(f, &ll, 0), 0u);
+    cc.id = FOURCC_DATA;
+    ASSERT_EQ(riff_descend(f, &cc, &rr, MMIO_FINDCHUNK), 0u);
+    EXPECT_EQ(cc.size, 12345u);
+    riff_close(f);
+}
+
+// Every broken file ends with an error or a clean end of data: no crash, no
+// hang, nothing read from outside the buffer (the fuzz target runs the same
+// reader under AddressSanitizer).
+TEST(RiffChunks, MalformedFilesGiveTheirErrors)
+{
+    temp_dir dir;
+    bytes samples = pattern_bytes(1000);
+    struct expectation {
+        const char* what;
+        bytes file;
+        const char* failed_at;
+        unsigned error;
+    };
+    std::vector<expectation> cases;
+
+    cases.push_back({"empty file", {}, "riff", MMIOERR_CHUNKNOTFOUND});
+    cases.push_back({"header cut after 5 bytes", {'R', 'I', 'F', 'F', 4}, "riff", MMIOERR_INVALIDFILE});
+    {
+        riff_builder b;
+        b.id("RIFF").u32(100);
+        cases.push_back({"RIFF without its form type", b.out, "riff", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.id("RIFF").u32(2).id("WAVE");
+        cases.push_back({"RIFF size too small for a form type", b.out, "riff", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.id("RIFX").u32(4).id("WAVE");
+        cases.push_back({"not a RIFF form", b.out, "riff", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.id("fmt ").u32(0x7FFFFFF0).raw(fmt16());
+        cases.push_back({"format chunk runs past its parent", b.wave(), "fmt", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).id("LIST").u32(5000).id("INFO").chunk("data", samples);
+        cases.push_back({"chunk before data runs past its parent", b.wave(), "data", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).id("data").u32(0xFFFFFFFF).raw(samples);
+        cases.push_back({"data size 0xFFFFFFFF", b.wave(), "data", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.chunk("fmt ", fmt16());
+        bytes file = b.wave();
+        file.insert(file.end(), {'d', 'a', 't'});   // a header cut off by the file's end
+        file[4] += 3;
+        cases.push_back({"data header cut by the file", file, "data", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).fill(4, 0);
+        cases.push_back({"4 stray bytes at the parent's end", b.wave(), "data", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.chunk("fmt ", fmt16());
+        cases.push_back({"no data chunk", b.wave(), "data", MMIOERR_CHUNKNOTFOUND});
+    }
+    {
+        riff_builder b;
+        b.chunk("data", samples);
+        cases.push_back({"no format chunk", b.wave(), "fmt", MMIOERR_CHUNKNOTFOUND});
+    }
+    {
+        riff_builder b;
+        b.id("RIFF").u32(100).id("WAVE").id("fmt ").u32(16).fill(5, 1);
+        cases.push_back({"format chunk cut by the file", b.out, "fmt read", MMIOERR_CANNOTREAD});
+    }
+    {
+        // Odd chunk written without its pad byte: the next header is read one
+        // byte early and is garbage whose size runs past the parent.
+        bytes body = samples;
+        body[0] = 0x40;   // becomes the top byte of the misread size
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).id("junk").u32(3).raw({1, 2, 3}).chunk("data", body);
+        cases.push_back({"odd chunk without pad", b.wave(), "data", MMIOERR_INVALIDFILE});
+    }
+    {
+        riff_builder b;
+        b.id("RIFF").u32(0).id("WAVE");
+        cases.push_back({"RIFF size 0", b.out, "riff", MMIOERR_INVALIDFILE});
+    }
+
+    for (const auto& c : cases) {
+        read_result r = read_bytes_as_wave(dir, c.file);
+        EXPECT_EQ(r.failed_at, c.failed_at) << c.what;
+        EXPECT_EQ(r.error, c.error) << c.what;
+    }
+}
+
+// Files that are odd but readable read in full, or to a clean end.
+TEST(RiffChunks, ToleratedOddities)
+{
+    temp_dir dir;
+    bytes samples = pattern_bytes(3000, 4);
+    {
+        // Padded odd and empty chunks before the data.
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).chunk("odd1", {9}).chunk("empt", {}).chunk("data", samples);
+        read_result r = read_bytes_as_wave(dir, b.wave());
+        EXPECT_EQ(r.failed_at, "");
+        EXPECT_EQ(r.data, samples);
+    }
+    {
+        // An empty data chunk.
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).chunk("data", {});
+        read_result r = read_bytes_as_wave(dir, b.wave());
+        EXPECT_EQ(r.failed_at, "");
+        EXPECT_EQ(r.data_size, 0u);
+        EXPECT_TRUE(r.data.empty());
+    }
+    {
+        // A recording whose sizes were never patched: both placeholders claim
+        // far more than the file holds; the data reads to the file's end.
+        riff_builder b;
+        b.id("RIFF").u32(0x07F00000).id("WAVE").chunk("fmt ", fmt16());
+        b.id("data").u32(0x07E00000).raw(samples);
+        read_result r = read_bytes_as_wave(dir, b.out);
+        EXPECT_EQ(r.failed_at, "");
+        EXPECT_EQ(r.data_size, 0x07E00000u);
+        EXPECT_EQ(r.data, samples);
+    }
+    {
+        // Odd data as the last chunk, its pad byte missing at the file's end,
+        // and a RIFF size that does not count it.
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).id("data").u32(999).raw(bytes(samples.begin(), samples.begin() + 999));
+        read_result r = read_bytes_as_wave(dir, b.wave());
+        EXPECT_EQ(r.failed_at, "");
+        EXPECT_EQ(r.data.size(), 999u);
+    }
+    {
+        // Trailing chunks after the data, outside and inside the RIFF.
+        riff_builder b;
+        b.chunk("fmt ", fmt16()).chunk("data", samples).chunk("LIST", {'I', 'N', 'F', 'O'});
+        bytes file = b.wave();
+        file.insert(file.end(), {'j', 'u', 'n', 'k', 1, 0, 0, 0, 7, 0});
+        read_result r = read_bytes_as_wave(dir, file);
+        EXPECT_EQ(r.failed_at, "");
+        EXPECT_EQ(r.data, samples);
+    }
+}
+
+// A search through many chunks ends; a chunk that claims more than the file
+// ends the search at the file's end.
+TEST(RiffChunks, SearchesEnd)
+{
+    temp_dir dir;
+    riff_builder b;
+    b.chunk("fmt ", fmt16());
+    for (int i = 0; i < 50000; ++i)
+        b.chunk("pad ", {});
+    read_result r = read_bytes_as_wave(dir, b.wave());
+    EXPECT_EQ(r.failed_at, "data");
+    EXPECT_EQ(r.error, MMIOERR_CHUNKNOTFOUND);
+
+    // No parent: a search over the whole file, past a chunk claiming 4 GiB.
+    std::string name = dir.file("top.bin");
+    riff_builder top;
+    top.id("abcd").u32(0xFFFFFFF0).fill(100, 0);
+    write_whole_file(name, top.out);
+    riff_file f = riff_open(name.c_str(), nullptr, MMIO_READ);
+    ASSERT_NE(f, nullptr);
+    riff_chunk ck = {};
+    ck.id = FOURCC_DATA;
+    EXPECT_EQ(riff_descend(f, &ck, nullptr, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
+    EXPECT_EQ(riff_seek(f, 0, SEEK_SET), 0);
+    ASSERT_EQ(riff_descend(f, &ck, nullptr, 0), 0u);   // entered: reads end with the file
+    uint8_t buf[200];
+    EXPECT_EQ(riff_read(f, buf, 200), 100);
+    ASSERT_EQ(riff_ascend(f, &ck, 0), 0u);
+    EXPECT_EQ(riff_descend(f, &ck, nullptr, 0), MMIOERR_CHUNKNOTFOUND);
+    riff_close(f);
+}
+
+// Open failures carry the codes the "File not found/protected" report knows.
+TEST(RiffChunks, OpenErrors)
+{
+    temp_dir dir;
+    riff_info info = {};
+    EXPECT_EQ(riff_open(dir.file("missing.wav").c_str(), &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_FILENOTFOUND);
+    EXPECT_EQ(riff_open(dir.path().c_str(), &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_ACCESSDENIED);   // a directory
+    EXPECT_EQ(riff_open(dir.path().c_str(), &info, MMIO_READWRITE), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_ACCESSDENIED);
+    EXPECT_EQ(riff_open(dir.file("no/such/dir.wav").c_str(), &info, MMIO_CREATE | MMIO_WRITE), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_PATHNOTFOUND);
+    write_whole_file(dir.file("plain"), {1});
+    EXPECT_EQ(riff_open(dir.file("plain/x.wav").c_str(), &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_PATHNOTFOUND);
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(riff_open(dir.file("fifo").c_str(), &info, MMIO_READ), nullptr);   // no hang
+    EXPECT_EQ(info.error, MMIOERR_INVALIDFILE);
+    EXPECT_EQ(riff_open("", &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_FILENOTFOUND);
+    EXPECT_EQ(riff_open(nullptr, &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_INVALIDPARAM);
+    EXPECT_EQ(riff_open(dir.file("plain").c_str(), &info, 3), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_INVALIDPARAM);
+    info.buffer_size = -1;
+    EXPECT_EQ(riff_open(dir.file("plain").c_str(), &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_INVALIDPARAM);
+
+    // Access denial cannot be staged as root; the mapping is checked directly.
+    EXPECT_EQ(riff_open_error(EACCES, false), MMIOERR_ACCESSDENIED);
+    EXPECT_EQ(riff_open_error(EROFS, true), MMIOERR_ACCESSDENIED);
+    EXPECT_EQ(riff_open_error(ENOENT, false), MMIOERR_FILENOTFOUND);
+    EXPECT_EQ(riff_open_error(ENOENT, true), MMIOERR_PATHNOTFOUND);
+    EXPECT_EQ(riff_open_error(EMFILE, false), MMIOERR_TOOMANYOPENFILES);
+    EXPECT_EQ(riff_open_error(EIO, false), MMIOERR_CANNOTOPEN);
+
+    // A buffer size of the caller's choosing is honoured.
+    info = {};
+    info.buffer_size = 1000;
+    riff_file f = riff_open(dir.file("plain").c_str(), &info, MMIO_READ | MMIO_ALLOCBUF);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.error, 0u);
+    EXPECT_EQ(info.buffer_size, 1000);
+    EXPECT_EQ(info.end_read - info.buffer, 1);
+    riff_close(f);
+}
+
+// A full disk and a failing medium give errors, never a false success.
+TEST(RiffChunks, DiskFailures)
+{
+    temp_dir dir;
+    std::string name = dir.file("full.wav");
+    riff_file f = riff_open(name.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(f, nullptr);
+    riff_fail_writes_after(5000);
+    bytes block = pattern_bytes(8192);
+    EXPECT_EQ(riff_write(f, block.data(), 8192), 8192);   // buffered: not on disk yet
+    EXPECT_EQ(riff_write(f, block.data(), 8192), -1);     // its flush meets the full disk
+    riff_info info = {};
+    ASSERT_EQ(riff_get_info(f, &info), 0u);
+    info.flags = MMIO_DIRTY;
+    EXPECT_EQ(riff_advance(f, &info, MMIO_WRITE), MMIOERR_CANNOTWRITE);
+    EXPECT_EQ(riff_set_info(f, &info), 0u);
+    EXPECT_EQ(riff_close(f), MMIOERR_CANNOTWRITE);
+    riff_fail_writes_after(-1);
+
+    write_whole_file(name, pcm_track(pattern_bytes(3 * 8192)));
+    f = riff_open(name.c_str(), nullptr, MMIO_READ);
+    ASSERT_NE(f, nullptr);
+    riff_fail_reads_after(0);
+    ASSERT_EQ(riff_get_info(f, &info), 0u);
+    info.next = info.end_read;
+    EXPECT_EQ(riff_advance(f, &info, MMIO_READ), MMIOERR_CANNOTREAD);
+    riff_set_info(f, &info);
+    EXPECT_EQ(riff_seek(f, 20000, SEEK_SET), -1);
+    riff_fail_reads_after(-1);
+    EXPECT_EQ(riff_seek(f, 20000, SEEK_SET), 20000);
+    riff_close(f);
+
+    riff_fail_reads_after(0);
+    info = {};
+    EXPECT_EQ(riff_open(name.c_str(), &info, MMIO_READ), nullptr);
+    EXPECT_EQ(info.error, MMIOERR_CANNOTREAD);
+    riff_fail_reads_after(-1);
+}
+
+// Misuse is refused with a code instead of corrupting the file or memory.
+TEST(RiffChunks, MisuseIsRefused)
+{
+    temp_dir dir;
+    std::string name = dir.file("t.wav");
+    write_whole_file(name, pcm_track(pattern_bytes(100)));
+    riff_file f = riff_open(name.c_str(), nullptr, MMIO_READ);
+    ASSERT_NE(f, nullptr);
+    uint8_t b[8];
+    EXPECT_EQ(riff_write(f, b, 8), -1);                 // read-only
+    riff_chunk ck = {};
+    EXPECT_EQ(riff_create_chunk(f, &ck, 0), MMIOERR_CANNOTWRITE);
+    riff_info info = {};
+    ASSERT_EQ(riff_get_info(f, &info), 0u);
+    EXPECT_EQ(info.end_write, info.buffer);             // nothing writable
+    EXPECT_EQ(riff_read(f, b, 8), -1);                  // the state is handed out
+    EXPECT_EQ(riff_descend(f, &ck, nullptr, 0), MMIOERR_INFOTAKEN);
+    EXPECT_EQ(riff_seek(f, 0, SEEK_SET), -1);
+    EXPECT_EQ(riff_advance(f, nullptr, MMIO_READ), MMIOERR_INFOTAKEN);
+    riff_info foreign = info;
+    foreign.buffer = b;
+    EXPECT_EQ(riff_set_info(f, &foreign), MMIOERR_INVALIDPARAM);
+    foreign = info;
+    foreign.next = info.buffer + info.buffer_size + 1;
+    EXPECT_EQ(riff_set_info(f, &foreign), MMIOERR_INVALIDPARAM);
+    info.flags = MMIO_DIRTY;
+    EXPECT_EQ(riff_set_info(f, &info), MMIOERR_CANNOTWRITE);
+    info.flags = 0;
+    EXPECT_EQ(riff_set_info(f, &info), 0u);
+    EXPECT_EQ(riff_read(f, b, 8), 8);
+    EXPECT_EQ(riff_descend(f, nullptr, nullptr, 0), MMIOERR_INVALIDPARAM);
+    EXPECT_EQ(riff_descend(f, &ck, nullptr, MMIO_FINDCHUNK | MMIO_FINDRIFF), MMIOERR_INVALIDPARAM);
+    EXPECT_EQ(riff_close(f), 0u);
+    EXPECT_EQ(riff_close(f), MMIOERR_INVALIDPARAM);     // closed twice
+    EXPECT_EQ(riff_read(f, b, 8), -1);
+    EXPECT_EQ(riff_close(nullptr), MMIOERR_INVALIDPARAM);
+}
