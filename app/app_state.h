@@ -1,6 +1,8 @@
 // The one record of the program's state: settings, constants, mode flags,
 // run-time values and handles, then the groups of each subsystem.
 // Every field starts at its default; app_state_reset() puts them back (tests).
+// Memory blocks kept to the end of the run (view_points, work_area,
+// play_buffers, view_rows) come from std::calloc; release_resources frees them.
 #pragma once
 #include <cstdint>
 #include "platform/audio_format.h"

@@ -1,0 +1,304 @@
+// The main dialog: everything the user does and every event a device posts
+// arrives here, on the dialog's thread, and is handed to its routine.
+#include "app/main_dialog.h"
+
+#include <cstdio>
+#include <cstring>
+#include "app/app_state.h"
+#include "app/capture_modes.h"
+#include "app/ids.h"
+#include "app/number_boxes.h"
+#include "app/text.h"
+#include "app/track_naming.h"
+#include "capture/capture_ring.h"
+#include "capture/compression.h"
+#include "capture/capture_control.h"
+#include "capture/wav_writer.h"
+#include "clean/process_track.h"
+#include "playback/displays.h"
+#include "playback/playback.h"
+#include "ui/about.h"
+
+namespace {
+
+const char* const APP_CAPTION = "Trackmill";
+
+void show_unsigned(window dialog, int id, uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    set_item_text(dialog, id, text);
+}
+
+// --- set-up ----------------------------------------------------------------
+
+msg_result on_init_dialog(window dialog)
+{
+    app.main_dialog = dialog;
+    app.track_buffer_parity = 0;
+    create_display_pens();
+
+    set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    set_item_text(dialog, IDC_STATUS, "Idle");
+    show_unsigned(dialog, IDC_THRESHOLD, uint16_t(app.filter_threshold));
+    show_unsigned(dialog, IDC_AC_FREQ, uint16_t(app.ac_sinus_freq));
+    show_unsigned(dialog, IDC_INTRO_MAX, uint32_t(app.intro_max_seconds));
+
+    app.status_control = dialog_item(dialog, IDC_STATUS);
+    app.signal_button = dialog_item(dialog, CMD_SIGNAL_RECORD);
+    // The dial's and the view's rectangles, and the view's height, width and scale.
+    set_view_geometry(dialog);
+
+    app.signal_button_proc = subclass_window(app.signal_button, signal_button_wnd_proc);
+    get_window_text(app.signal_button, app.signal_button_caption, sizeof app.signal_button_caption);
+    app.dialog_font = get_window_font(app.signal_button);
+    app.underlined_font = create_underlined_font(app.dialog_font);
+
+    create_display_brushes();
+    set_bar_geometry(dialog);
+
+    show_unsigned(dialog, IDC_BUFFER_COUNT, uint32_t(app.num_buffers));
+    show_unsigned(dialog, IDC_BUFFER_SIZE, app.record_buffer_bytes);
+    show_unsigned(dialog, IDC_PLAY_BUFFER, uint32_t(app.play_buffer_blocks) * app.record_buffer_bytes);
+
+    enable_item(dialog, CMD_PLAY, false);
+    enable_item(dialog, CMD_PAUSE, false);
+    return 0;   // no initial focus of our own
+}
+
+// --- button colours -----------------------------------------------------------
+
+msg_result on_button_colors(window dialog, dc d, window button)
+{
+    if (!app.signal_button)
+        return 0;
+    if (control_id(button) == CMD_PLAY) {
+        set_text_color(d, rgb(0, 255, 0));
+        return msg_result(app.level_mid_brush);
+    }
+    if (button == app.signal_button && app.signal_buffer_count % 128 == 0) {
+        gdi brush;
+        if (app.signal_buffer_count != 0 && app.blink_on) {
+            set_bk_color(d, rgb(127, 127, 127));
+            brush = stock_object(LTGRAY_BRUSH);
+        } else {
+            set_bk_color(d, rgb(255, 0, 255));
+            brush = app.level_mid_brush;
+        }
+        set_text_color(d, rgb(255, 255, 255));
+        return msg_result(brush);
+    }
+    return 0;
+}
+
+// --- commands of the dialog ---------------------------------------------------
+
+msg_result on_exit(window dialog)
+{
+    if (app.recording && end_capture() != 0)
+        api_failure("end_capture");
+    delete_object(app.bar_erase_pen);
+    delete_object(app.bar_low_pen);
+    delete_object(app.bar_high_pen);
+    app.bar_erase_pen = app.bar_low_pen = app.bar_high_pen = nullptr;
+    end_dialog(dialog, 0);
+    return 1;
+}
+
+void on_change(window dialog)
+{
+    char earlier[sizeof app.capture_file_name];
+    std::memcpy(earlier, app.capture_file_name, sizeof earlier);
+    if (!choose_capture_file())
+        return;
+    accept_capture_file_name(dialog, earlier);
+}
+
+void on_select()
+{
+    if (choose_format(&app.capture_ring) == 0)
+        app.format_chosen = 1;
+}
+
+void on_play(window dialog)
+{
+    if (!app.track_in)
+        return;
+    if (start_playback() < 0) {
+        if (!app.play_buffers[0] || !app.play_buffers[1]) {
+            message_box(nullptr, "Critical memory error", "Track Mill", MB_OK);
+            post_message(dialog, WM_CLOSE, 0, 0);
+        }
+        return;
+    }
+    enable_item(dialog, CMD_RECORD, false);
+    enable_item(dialog, CMD_PLAY, false);
+    enable_item(dialog, CMD_PAUSE, true);
+    wave_out_write(app.play_device, app.current_header, sizeof(wave_header));
+    on_playback_refill();
+}
+
+void on_pause(window dialog)
+{
+    if (!app.play_device)
+        return;
+    if (!app.playback_paused) {
+        wave_out_pause(app.play_device);
+        app.playback_paused = 1;
+        if (app.play_timer) {
+            kill_play_timer();
+            app.play_timer = 0;
+        }
+        set_item_text(dialog, CMD_PAUSE, "Restart");
+    } else {
+        restart_play_timer();
+        wave_out_restart(app.play_device);
+        set_item_text(dialog, CMD_PAUSE, "Pause");
+        app.playback_paused = 0;
+    }
+}
+
+// DeClicker and DeNoiser: one command in two variants.
+struct clean_variant {
+    int own_id;
+    int other_id;
+    int mode;
+    const char* status_format;   // with the track's name for %s
+    const char* closed_caption;
+};
+const clean_variant declicker = {CMD_DECLICKER, CMD_DENOISER, MODE_DECLICK,
+                                 "declick processing  - file %s", "DeClicker"};
+const clean_variant denoiser = {CMD_DENOISER, CMD_DECLICKER, MODE_DENOISE,
+                                "denoise processing  - file %s", "DeNoiser"};
+
+void on_clean(window dialog, const clean_variant& v)
+{
+    if (!app.track_open) {
+        read_threshold_box(dialog);
+        step_back_track_counter();   // the pass works on the last track recorded
+        format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
+        app.track_open = 1;
+        process_track(dialog, app.track_name, v.mode);
+        advance_track_counter();
+        set_item_text(dialog, IDC_STATUS, app.result_text);
+        set_item_text(dialog, v.own_id, "Close track");
+        enable_item(dialog, CMD_PLAY, true);
+        enable_item(dialog, CMD_PAUSE, true);
+        enable_item(dialog, v.other_id, false);
+        return;
+    }
+    // Close track.
+    if (app.track_in) {
+        riff_close(app.track_in);
+        app.track_in = nullptr;
+    }
+    app.track_open = 0;
+    enable_item(dialog, CMD_PLAY, false);
+    enable_item(dialog, CMD_PAUSE, false);
+    advance_track_counter();
+    set_item_text(dialog, v.own_id, v.closed_caption);
+    enable_item(dialog, v.other_id, true);
+}
+
+// AC Sinus Remove, Mono >>Stereo, Fade Out and FilterEx only store the settings.
+void on_store_settings(window dialog)
+{
+    read_ac_freq_box(dialog);
+    read_threshold_box(dialog);
+}
+
+// The wave header a device event carries. A command with one of these ids
+// sent by the control that bears the id (box 71 shares its id with
+// CMD_RECORD_BUFFER), or without a header, carries none and is dropped.
+wave_header* event_header(window dialog, unsigned id, lparam lp)
+{
+    if (!lp || reinterpret_cast<window>(lp) == dialog_item(dialog, int(id)))
+        return nullptr;
+    return reinterpret_cast<wave_header*>(lp);
+}
+
+msg_result on_command(window dialog, unsigned id, lparam lp)
+{
+    switch (id) {
+    case CMD_RECORD: on_record(dialog); break;
+    case CMD_EXIT: return on_exit(dialog);
+    case CMD_CHANGE: on_change(dialog); break;
+    case CMD_SELECT: on_select(); break;
+    case CMD_MIXER: launch_mixer(); break;
+    case CMD_MONITOR: on_monitor(dialog); break;
+    case CMD_PLAY: on_play(dialog); break;
+    case CMD_PAUSE: on_pause(dialog); break;
+    case CMD_ABOUT: show_about_box(); break;
+    case CMD_SIGNAL_RECORD: on_signal_record(dialog); break;
+    case CMD_DECLICKER: on_clean(dialog, declicker); break;
+    case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
+    case CMD_DENOISER: on_clean(dialog, denoiser); break;
+    case CMD_FADE_IN: process_track(dialog, app.track_name, MODE_FADE_IN); break;
+    case CMD_AC_SINUS_REMOVE:
+    case CMD_MONO_STEREO:
+    case CMD_FADE_OUT:
+    case CMD_FILTER_EX: on_store_settings(dialog); break;
+    case CMD_PLAYBACK_REFILL: on_playback_refill(); break;
+    case CMD_RECORD_BUFFER:
+    case CMD_MONITOR_BUFFER:
+    case CMD_TRACK_BUFFER:
+    case CMD_SIGNAL_BUFFER:
+    case CMD_PLAYBACK_DONE: {
+        wave_header* header = event_header(dialog, id, lp);
+        if (!header)
+            break;
+        switch (id) {
+        case CMD_RECORD_BUFFER: on_record_buffer(dialog, header); break;
+        case CMD_MONITOR_BUFFER: on_monitor_buffer(dialog, header); break;
+        case CMD_TRACK_BUFFER: on_track_buffer(dialog, header); break;
+        case CMD_SIGNAL_BUFFER: on_signal_buffer(dialog, header); break;
+        default: on_playback_done(header); break;
+        }
+        break;
+    }
+    default: break;   // not one of ours
+    }
+    return 0;
+}
+
+} // namespace
+
+int accept_capture_file_name(window dialog, const char* earlier_name)
+{
+    const char* refusal = nullptr;
+    if (std::strlen(app.capture_file_name) < 2)
+        refusal = "Filename too short";
+    else if (derive_track_name() != 0)
+        refusal = "Filename too long";
+    if (refusal) {
+        copy_text(app.capture_file_name, sizeof app.capture_file_name, earlier_name);
+        message_box(nullptr, refusal, APP_CAPTION, MB_OK);
+        return -1;
+    }
+    copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
+    set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    return 0;
+}
+
+msg_result signal_button_wnd_proc(window w, unsigned message, wparam wp, lparam lp)
+{
+    if (message == WM_ERASEBKGND) {
+        if (app.signal_button_rect.right == 0)
+            get_client_rect(w, &app.signal_button_rect);
+        invert_rect(reinterpret_cast<dc>(wp), &app.signal_button_rect);
+        return 1;
+    }
+    return call_window_proc(app.signal_button_proc, w, message, wp, lp);
+}
+
+msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam lp)
+{
+    switch (message) {
+    case WM_INITDIALOG: return on_init_dialog(dialog);
+    case WM_COMMAND: return on_command(dialog, loword(wp), lp);
+    case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
+    case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
+    case MSG_BIAS_READY: return on_bias_ready(dialog);
+    default: return 0;
+    }
+}

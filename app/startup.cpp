@@ -1,0 +1,96 @@
+// Start-up and shutdown. The instance lock is held by the process until it
+// ends, however it ends, so a crashed run never blocks the next one.
+#include "app/startup.h"
+
+#include <cstdlib>
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "playback/playback.h"
+#include "platform/sound/sound.h"
+#include "platform/system/system.h"
+#include "res/dialogs.h"
+#include "res/strings.h"
+
+namespace {
+const char* const APP_CAPTION = "Trackmill";
+const char* const INSTANCE_LOCK_NAME = "mxlo";
+constexpr int STRING_BYTES = 192;
+
+void free_block(void* p)
+{
+    std::free(p);
+}
+} // namespace
+
+int trackmill_startup()
+{
+    if (wave_in_get_num_devs() == 0) {
+        message_box(nullptr, "No sound card installed !", APP_CAPTION, MB_OK);
+        return 1;
+    }
+    wave_in_caps caps;
+    if (wave_in_get_dev_caps(0, &caps, sizeof caps) != 0) {
+        message_box(nullptr, "Cannot determine sound card capabilities!", APP_CAPTION, MB_OK);
+        return 1;
+    }
+    // Only a lock held by another process stops the start; a lock that
+    // cannot be made at all (no writable runtime directory) does not.
+    if (instance_lock_acquire(INSTANCE_LOCK_NAME) == ERROR_ALREADY_EXISTS) {
+        char text[STRING_BYTES];
+        load_string(IDS_SECOND_INSTANCE, text, sizeof text);
+        message_box(nullptr, text, APP_CAPTION, MB_OK);
+        return 0;
+    }
+    intptr_t result = dialog_box(main_dialog_template(), nullptr, main_dialog_proc, 0);
+    release_resources();
+    return int(result);
+}
+
+void release_resources()
+{
+    if (app.play_timer) {
+        kill_play_timer();
+        app.play_timer = 0;
+    }
+    if (app.track_in) {
+        riff_close(app.track_in);
+        app.track_in = nullptr;
+    }
+    if (app.play_device) {
+        wave_out_close(app.play_device);
+        app.play_device = nullptr;
+        app.playback_record.device = nullptr;
+    }
+    if (app.view_rows) {
+        free_block(app.view_rows);
+        app.view_rows = app.rows_cursor = nullptr;
+    }
+    // Both, even when only the second exists: a first Play whose first
+    // allocation failed may have left the second one behind.
+    free_block(app.play_buffers[0]);
+    free_block(app.play_buffers[1]);
+    app.play_buffers[0] = app.play_buffers[1] = nullptr;
+    if (app.view_points) {
+        free_block(app.view_points);
+        app.view_points = nullptr;
+        app.view_points_count = 0;
+    }
+    if (app.work_area) {
+        free_block(app.work_area);
+        app.work_area = nullptr;
+        app.work_area_bytes = 0;
+    }
+    gdi* brushes[] = {&app.level_high_brush, &app.level_mid_brush, &app.level_low_brush};
+    for (gdi* b : brushes) {
+        if (*b) {
+            delete_object(*b);
+            *b = nullptr;
+        }
+    }
+    if (app.underlined_font) {
+        delete_font(app.underlined_font);
+        app.underlined_font = nullptr;
+    }
+    delete_object(app.play_wave_pen);
+    app.play_wave_pen = nullptr;
+}

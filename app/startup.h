@@ -1,0 +1,15 @@
+// The program's start-up and shutdown: the device checks, the single
+// instance lock, the main dialog run modally, and the release of what the
+// run left open.
+//
+// Threads: the user-interface thread only.
+#pragma once
+
+// The whole run on the window back end installed now (Qt, or headless in
+// tests and the batch tool). Returns the process exit code: 1 without a
+// usable input device, 0 when another instance runs, else the dialog's result.
+int trackmill_startup();
+// Releases, in order, whatever the run left open: the playback timer, the
+// preview file, the output device, the playback memory, the view's points,
+// the cleaning work area, the brushes and the underlined font, the view pen.
+void release_resources();

@@ -1,0 +1,100 @@
+// Track names: "side.wav" becomes "side0.wav" with the counter on the "0";
+// a name ending in "_" counts on the character before it.
+#include "app/track_naming.h"
+
+#include <cstdint>
+#include <cstring>
+#include "app/app_state.h"
+
+namespace {
+char* counter_char()
+{
+    int pos = app.track_digit_pos;
+    if (pos < 0 || pos >= int(sizeof app.track_name) - 1 || app.track_name[pos] == '\0')
+        return nullptr;
+    return &app.track_name[pos];
+}
+} // namespace
+
+int derive_track_name()
+{
+    const long L = long(strnlen(app.capture_file_name, sizeof app.capture_file_name));
+    char t[sizeof app.capture_file_name + 8];
+    std::memcpy(t, app.capture_file_name, size_t(L));
+    t[L] = '\0';
+
+    // An extension is a "." among the last four characters. A "." in a
+    // directory's name is none: the scan stops at the last separator.
+    long dot = -1;
+    for (long i = L - 1; i >= 0 && i >= L - 4; --i) {
+        if (t[i] == '/')
+            break;
+        if (t[i] == '.') {
+            dot = i;
+            break;
+        }
+    }
+    long underscore = -1;
+    long len = L;
+    if (L > 0 && t[L - 1] == '_') {
+        underscore = L - 1;
+        t[underscore] = '\0';
+        len = underscore;
+    }
+
+    char ext[8];
+    long pos;
+    if (dot >= 0) {
+        // The extension as it stands after the "_" was cut (at most 4 characters).
+        std::memcpy(ext, t + dot, size_t(len - dot));
+        ext[len - dot] = '\0';
+        if (underscore < 0) {
+            t[dot] = '0';
+            t[dot + 1] = '\0';
+            len = dot + 1;
+            pos = dot;
+        } else {
+            pos = underscore - 1;   // the extension stays in the name as well
+        }
+    } else {
+        std::strcpy(ext, ".wav");
+        if (underscore >= 0) {
+            pos = underscore - 1;
+        } else {
+            t[L] = '0';
+            t[L + 1] = '\0';
+            len = L + 1;
+            pos = L;
+        }
+    }
+    long ext_len = long(std::strlen(ext));
+    if (pos < 0 || len + ext_len > long(sizeof app.track_name) - 1)
+        return -1;
+    std::memcpy(t + len, ext, size_t(ext_len) + 1);
+    std::memcpy(app.track_name, t, size_t(len + ext_len) + 1);
+    app.track_digit_pos = int32_t(pos);
+    return 0;
+}
+
+void advance_track_counter()
+{
+    char* c = counter_char();
+    if (!c)
+        return;
+    int8_t v = int8_t(*c);
+    v = v >= '9' ? int8_t('0') : int8_t(v + 1);
+    // 0xFF + 1 would end the name at the counter; it starts again at "0".
+    if (v == 0)
+        v = '0';
+    *c = char(v);
+}
+
+void step_back_track_counter()
+{
+    char* c = counter_char();
+    if (!c)
+        return;
+    int8_t v = int8_t(*c);
+    if (v > '0')
+        *c = char(v - 1);
+}

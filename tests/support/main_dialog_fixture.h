@@ -1,0 +1,50 @@
+// A main dialog opened on the headless back end with the state at its
+// defaults, for the tests of the dialog's commands.
+#pragma once
+#include <gtest/gtest.h>
+#include <string>
+#include "app/app_state.h"
+#include "app/ids.h"
+#include "app/main_dialog.h"
+#include "app/startup.h"
+#include "platform/window/headless.h"
+#include "res/dialogs.h"
+
+struct MainDialogTest : testing::Test {
+    window dialog = nullptr;
+
+    void open_dialog(ui_lang lang = LANG_ENGLISH)
+    {
+        set_ui_language(lang);
+        dialog = headless_open_dialog(main_dialog_template_for(lang), main_dialog_proc, 0);
+        ASSERT_NE(dialog, nullptr);
+    }
+    void SetUp() override
+    {
+        app_state_reset();
+        headless_reset();
+    }
+    void TearDown() override
+    {
+        if (dialog)
+            headless_close_dialog(dialog);
+        release_resources();
+        set_ui_language(LANG_ENGLISH);
+    }
+    std::string text(int id)
+    {
+        char buffer[512];
+        get_item_text(dialog, id, buffer, sizeof buffer);
+        return buffer;
+    }
+    bool enabled(int id) { return item_enabled(dialog, id); }
+    void click(int id) { headless_click(dialog, id); }
+    void type(int id, const char* t) { headless_type(dialog, id, t); }
+    std::vector<std::string> box_texts()
+    {
+        std::vector<std::string> texts;
+        for (const message_box_record& r : headless_message_boxes())
+            texts.push_back(r.text);
+        return texts;
+    }
+};
