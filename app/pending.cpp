@@ -25,12 +25,6 @@ void wave_in_error(unsigned) {}
 void fatal_wave_in_error(unsigned) { std::exit(1); }
 void api_failure(const char*) {}
 
-// recording format
-int choose_format(CaptureBufferRing*) { return -1; }
-acm_stream open_conversion(const wave_format*, const wave_format*) { return nullptr; }
-uint32_t convert_buffer(acm_stream) { return 0; }
-void acm_error(const char*, unsigned) {}
-
 // capture file
 int write_wav_header(plain_file, const format_area*) { return 0; }
 void append_capture_data(uint32_t) {}

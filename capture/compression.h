@@ -7,7 +7,18 @@
 
 int choose_format(CaptureBufferRing* ring);     // 0 after a choice, -1 on cancel
 // Opens, sizes and prepares the stream from source to destination; the
-// stream, or null after the failing step was reported.
+// stream, or null after the failing step was reported (and the stream and
+// its block released). Allocates conversion_block (calloc).
 acm_stream open_conversion(const wave_format* source, const wave_format* destination);
 uint32_t convert_buffer(acm_stream stream);     // bytes produced, 0 after a report
 void acm_error(const char* operation, unsigned code);
+
+// Frees conversion_block (std::free) and clears it and conversion_output:
+// the last step of a recording's teardown.
+void free_conversion_block();
+// Quietly unprepares and closes a conversion_stream that is still open and
+// frees its block (a start that failed after the stream was opened);
+// open_conversion does this itself before it opens a new stream.
+void release_conversion();
+// Test hook: the next allocation of conversion_block fails.
+void conversion_block_fail_next();
