@@ -117,7 +117,7 @@ int64_t adpcm_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, 
             for (uint32_t i = 0; i < spb; ++i)
                 st->samples[i] = load_s16(in + 2 * (i * channels + ch));
             // The first step from the block's opening differences, then the
-            // pair and step (that one, half and double) with the least error.
+            // pair and step (a quarter of it to four times it) with the least error.
             int64_t sum = 0;
             uint32_t lead = spb < 10 ? spb : 10;
             for (uint32_t i = 1; i < lead; ++i)
@@ -126,8 +126,9 @@ int64_t adpcm_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, 
             uint64_t best = UINT64_MAX;
             int best_pair = 0, best_step = 16;
             for (int p = 0; p < 7; ++p) {
-                for (int k = 0; k < 3; ++k) {
-                    int step = k == 0 ? base : k == 1 ? base / 2 : base * 2;
+                for (int k = 0; k < 5; ++k) {
+                    static const int scale[5] = {4, 2, 8, 1, 16};   // in quarters of the base
+                    int step = base * scale[k] / 4;
                     if (step < 16)
                         step = 16;
                     if (step > 32767)

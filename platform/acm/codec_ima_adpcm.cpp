@@ -17,8 +17,14 @@ const int16_t step_table[89] = {
 };
 const int8_t index_table[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
+constexpr int IMA_MAX_SPB = 2048;   // 2041 at 44 and 48 kHz
+constexpr int IMA_SEARCH = 88;      // start indexes tried each side of the last one
+
 struct ima_state {
-    int index[2];   // step index carried from block to block, per channel
+    int index[2];                   // step index carried from block to block, per channel
+    int16_t samples[IMA_MAX_SPB];   // one channel of the block being encoded
+    uint8_t codes[IMA_MAX_SPB];     // its best codes so far
+    uint8_t trial[IMA_MAX_SPB];     // codes of the start index being tried
 };
 
 uint32_t ima_samples_per_block(uint16_t block_align, int channels)
@@ -54,36 +60,45 @@ void ima_close(acm_stream_object* s)
     std::free(s->state);
     s->state = nullptr;
 }
-void ima_restart(acm_stream_object* s) { std::memset(s->state, 0, sizeof(ima_state)); }
+void ima_restart(acm_stream_object* s)
+{
+    auto* st = static_cast<ima_state*>(s->state);
+    st->index[0] = st->index[1] = 0;
+}
 
 // One sample: the code whose decoded value lies nearest, then the decoder's
 // own update, so encoder and decoder never drift apart.
 inline uint8_t ima_code(int sample, int& predictor, int& index)
 {
-    int step = step_table[index];
-    int diff = sample - predictor;
-    uint8_t code = 0;
-    if (diff < 0) {
-        code = 8;
-        diff = -diff;
+    const int step = step_table[index];
+    const int diff = sample - predictor;
+    uint8_t sign = diff < 0 ? 8 : 0;
+    int magnitude = diff < 0 ? -diff : diff;
+    // The magnitude code by successive approximation, then its neighbour
+    // above if that decodes nearer (the decoder adds step/8 to every code).
+    int c = (magnitude << 2) / step;
+    if (c > 7)
+        c = 7;
+    auto delta_of = [step](int code) {
+        return (step >> 3) + (code & 4 ? step : 0) + (code & 2 ? step >> 1 : 0) + (code & 1 ? step >> 2 : 0);
+    };
+    int delta = delta_of(c);
+    if (c > 0) {
+        int lower = delta_of(c - 1);
+        if (std::abs(magnitude - lower) < std::abs(magnitude - delta)) {
+            --c;
+            delta = lower;
+        }
     }
-    // Magnitude bits by successive approximation, as the decoder adds them.
-    int delta = step >> 3;
-    if (diff >= step) {
-        code |= 4;
-        diff -= step;
-        delta += step;
+    if (c < 7) {
+        int upper = delta_of(c + 1);
+        if (std::abs(magnitude - upper) < std::abs(magnitude - delta)) {
+            ++c;
+            delta = upper;
+        }
     }
-    if (diff >= step >> 1) {
-        code |= 2;
-        diff -= step >> 1;
-        delta += step >> 1;
-    }
-    if (diff >= step >> 2) {
-        code |= 1;
-        delta += step >> 2;
-    }
-    predictor += code & 8 ? -delta : delta;
+    uint8_t code = uint8_t(sign | c);
+    predictor += sign ? -delta : delta;
     if (predictor > 32767)
         predictor = 32767;
     else if (predictor < -32768)
@@ -96,6 +111,23 @@ inline uint8_t ima_code(int sample, int& predictor, int& index)
     return code;
 }
 
+// Codes one channel of a block from a start index; returns the squared
+// error, giving up once it passes give_up. codes[i] is sample i's code.
+uint64_t ima_try(const int16_t* x, uint32_t n, int index, uint8_t* codes, uint64_t give_up, int* end_index)
+{
+    int predictor = x[0];
+    uint64_t error = 0;
+    for (uint32_t i = 1; i < n; ++i) {
+        codes[i] = ima_code(x[i], predictor, index);
+        int64_t e = x[i] - predictor;
+        error += uint64_t(e * e);
+        if (error > give_up)
+            return error;
+    }
+    *end_index = index;
+    return error;
+}
+
 int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, uint8_t* dst)
 {
     ima_state* st = static_cast<ima_state*>(s->state);
@@ -106,29 +138,43 @@ int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, ui
         const uint8_t* in = src + size_t(b) * spb * channels * 2;
         uint8_t* out = dst + size_t(b) * align;
         for (int ch = 0; ch < channels; ++ch) {
-            int predictor = load_s16(in + 2 * ch);
-            int index = st->index[ch];
+            for (uint32_t i = 0; i < spb; ++i)
+                st->samples[i] = load_s16(in + 2 * (i * channels + ch));
+            // A block may start from any step index: try those near the one
+            // the previous block ended with and keep the least error.
+            uint64_t best = UINT64_MAX;
+            int best_index = st->index[ch], end_index = st->index[ch];
+            for (int k = 0; k <= 2 * IMA_SEARCH; ++k) {
+                int index = st->index[ch] + (k & 1 ? (k + 1) / 2 : -(k / 2));
+                if (index < 0 || index > 88)
+                    continue;
+                int ended = index;
+                uint64_t e = ima_try(st->samples, spb, index, st->trial, best, &ended);
+                if (e < best) {
+                    best = e;
+                    best_index = index;
+                    end_index = ended;
+                    std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
+                }
+            }
             uint8_t* h = out + 4 * ch;
-            store_u16(h, uint16_t(predictor));
-            h[2] = uint8_t(index);
+            store_u16(h, uint16_t(st->samples[0]));
+            h[2] = uint8_t(best_index);
             h[3] = 0;
             // Samples 1..spb-1 in groups of 8, each group 4 bytes of this channel.
             uint8_t* data = out + 4 * channels + 4 * ch;
-            for (uint32_t i = 1; i < spb; i += 8) {
+            for (uint32_t i = 1; i < spb; ++i) {
+                uint32_t k = (i - 1) % 8;
                 uint8_t* group = data + ((i - 1) / 8) * 4 * channels;
-                for (uint32_t k = 0; k < 8; ++k) {
-                    int sample = load_s16(in + 2 * ((i + k) * channels + ch));
-                    uint8_t code = ima_code(sample, predictor, index);
-                    if (k & 1)
-                        group[k / 2] |= uint8_t(code << 4);
-                    else
-                        group[k / 2] = code;
-                }
+                if (k & 1)
+                    group[k / 2] |= uint8_t(st->codes[i] << 4);
+                else
+                    group[k / 2] = st->codes[i];
             }
-            st->index[ch] = index;
+            st->index[ch] = end_index;
         }
     }
-    return blocks * align;
+    return int64_t(blocks) * align;
 }
 } // namespace
 
