@@ -25,15 +25,6 @@ void wave_in_error(unsigned) {}
 void fatal_wave_in_error(unsigned) { std::exit(1); }
 void api_failure(const char*) {}
 
-// capture file
-int write_wav_header(plain_file, const format_area*) { return 0; }
-void append_capture_data(uint32_t) {}
-void patch_wav_sizes(plain_file, const format_area*, uint32_t) {}
-void write_le32(uint32_t, plain_file) {}
-void write_le16(uint16_t, plain_file) {}
-void write_byte(uint8_t, plain_file) {}
-int choose_capture_file() { return 0; }
-
 // capture start and stop
 int start_monitor() { return -1; }
 int start_signal_sampling(window) { return -1; }

@@ -14,3 +14,6 @@ void write_le32(uint32_t value, plain_file file);
 void write_le16(uint16_t value, plain_file file);
 void write_byte(uint8_t value, plain_file file);
 int choose_capture_file();                      // 1 when a name was chosen
+// The largest data size whose RIFF size still fits in 32 bits; an append
+// that would pass it writes nothing (the recording then ends as on a full disk).
+uint32_t max_capture_data_bytes(const format_area* chosen_format);
