@@ -1,0 +1,64 @@
+// trackmill-batch's dispatcher, run as a program: --help lists the
+// sub-commands and answers 0; no command or an unknown one is a usage
+// error (2) with the reason on stderr.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct BatchRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+BatchRun run_batch(const std::string& args)
+{
+    std::string base = testing::TempDir() + "batch_dispatch";
+    std::string cmd = std::string("'") + TM_BATCH_PROGRAM + "' " + args + " >" + base + ".out 2>" + base + ".err";
+    BatchRun r;
+    int raw = std::system(cmd.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = slurp(base + ".out");
+    r.err = slurp(base + ".err");
+    return r;
+}
+
+} // namespace
+
+TEST(BatchDispatch, HelpListsTheCommandsAndTheExitStatus)
+{
+    for (const char* flag : {"--help", "-h", "help"}) {
+        SCOPED_TRACE(flag);
+        BatchRun r = run_batch(flag);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("usage: trackmill-batch COMMAND"), std::string::npos);
+        EXPECT_NE(r.out.find("exit status: 0 done, 1 failed"), std::string::npos);
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+}
+
+TEST(BatchDispatch, NoCommandOrAnUnknownOneIsAUsageError)
+{
+    BatchRun none = run_batch("");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("usage: trackmill-batch"), std::string::npos);
+    EXPECT_TRUE(none.out.empty());
+
+    BatchRun unknown = run_batch("no-such-command x y");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown command 'no-such-command'"), std::string::npos);
+    EXPECT_TRUE(unknown.out.empty());
+}
