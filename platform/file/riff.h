@@ -100,6 +100,8 @@ struct riff_chunk {
 // A file is always buffered; MMIO_ALLOCBUF is accepted and changes nothing.
 riff_file riff_open(const char* name, riff_info* info, uint32_t flags);
 // Writes the buffer out and closes; the handle is gone whatever the result.
+// Bytes written through a handed-out state count only once handed back
+// (riff_set_info or riff_advance with MMIO_DIRTY).
 unsigned riff_close(riff_file f);
 
 // Buffered read and write; return the byte count done, -1 on error.
