@@ -87,6 +87,22 @@ TEST_F(ChangeTest, NamesTooShortOrTooLongAreRefusedAndTheEarlierNamesStay)
     EXPECT_EQ(app.track_name[app.track_digit_pos], '0');
 }
 
+TEST_F(ChangeTest, TheChangeButtonTakesTheSaveDialogsAnswer)
+{
+    open_dialog();
+    headless_answer_save("/rec/side.wav");
+    click(CMD_CHANGE);
+    EXPECT_EQ(headless_save_dialogs_shown(), 1);
+    EXPECT_EQ(text(IDC_FILE_BOX), "/rec/side0.wav");
+    EXPECT_STREQ(app.track_name, "/rec/side0.wav");
+
+    headless_answer_save("x");
+    click(CMD_CHANGE);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{"Filename too short"});
+    EXPECT_EQ(text(IDC_FILE_BOX), "/rec/side0.wav");
+    EXPECT_STREQ(app.capture_file_name, "/rec/side0.wav");
+}
+
 TEST_F(ChangeTest, ACancelledSaveDialogChangesNothing)
 {
     open_dialog();
