@@ -1,5 +1,6 @@
 // A-law and mu-law (G.711): one byte per sample, the standard companding of
-// the 16-bit sample's top 13 (A-law) or 14 (mu-law) bits.
+// the 16-bit sample's top 13 (A-law) or 14 (mu-law) bits, negatives taken by
+// one's complement as the reference coder does.
 #include "platform/acm/codec.h"
 #include "platform/acm/g711.h"
 
@@ -40,26 +41,19 @@ int16_t alaw_to_linear(uint8_t code)
 
 uint8_t linear_to_mulaw(int16_t sample)
 {
-    constexpr int bias = 0x84;
-    constexpr int clip = 8159;
-    int pcm = sample >> 2;   // 14-bit
-    uint8_t mask;
-    if (pcm < 0) {
-        pcm = -pcm;
-        mask = 0x7F;
-    } else {
-        mask = 0xFF;
-    }
-    if (pcm > clip)
-        pcm = clip;
-    pcm += bias >> 2;
-    int seg = 0;
-    for (int bound = 0x3F; seg < 8 && pcm > bound; bound = (bound << 1) | 1)
-        ++seg;
-    if (seg >= 8)
-        return uint8_t(0x7F ^ mask);
-    uint8_t uval = uint8_t((seg << 4) | ((pcm >> (seg + 1)) & 0x0F));
-    return uint8_t(uval ^ mask);
+    // 14-bit magnitude, negatives by one's complement so that the scale is
+    // symmetric (-1 is the negative zero), plus the bias of 33.
+    int magnitude = (sample < 0 ? ~sample : sample) >> 2;
+    magnitude += 33;
+    if (magnitude > 0x1FFF)
+        magnitude = 0x1FFF;
+    int segment = 1;
+    for (int i = magnitude >> 6; i != 0; i >>= 1)
+        ++segment;
+    int high = 8 - segment;
+    int low = 15 - ((magnitude >> segment) & 0x0F);
+    uint8_t code = uint8_t((high << 4) | low);
+    return sample >= 0 ? uint8_t(code | 0x80) : code;
 }
 
 int16_t mulaw_to_linear(uint8_t code)
