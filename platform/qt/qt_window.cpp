@@ -1,0 +1,312 @@
+// The Qt back end's hook table and start-up: modal loops, waking the GUI
+// thread for posted messages, message boxes, the save-file dialog, the
+// format chooser and the screenshot of the first dialog.
+#include "platform/qt/qt_window.h"
+#include "platform/qt/qt_widgets.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#if __has_include("platform/qt/format_chooser_qt.h")
+#include "platform/qt/format_chooser_qt.h"
+#define TM_HAVE_FORMAT_CHOOSER 1
+#endif
+
+namespace {
+
+struct modal_run {
+    window dialog;
+    QEventLoop* loop;
+};
+std::vector<modal_run> modal_runs;   // innermost last; GUI thread only
+std::atomic<bool> wake_pending{false};
+bool screenshot_taken = false;
+
+bool on_gui_thread()
+{
+    return QThread::currentThread() == qApp->thread();
+}
+
+// Runs fn on the GUI thread and waits for it: a question asked from
+// another thread still gets its box.
+template <typename F>
+void on_gui(F fn)
+{
+    if (on_gui_thread())
+        fn();
+    else
+        QMetaObject::invokeMethod(qApp, fn, Qt::BlockingQueuedConnection);
+}
+
+void quit_ended_loops()
+{
+    for (const modal_run& r : modal_runs)
+        if (r.dialog->ended)
+            r.loop->quit();
+}
+
+void handle_wake()
+{
+    wake_pending = false;
+    window_core_dispatch_posted();
+    quit_ended_loops();
+}
+
+// --- hooks -------------------------------------------------------------------------
+
+void base_units(const dialog_template* t, int* bx, int* by)
+{
+    qt_base_units_for(qt_font_for(t->font_face, t->font_points, false), bx, by);
+}
+
+// Window rectangles are reported as if the dialog's client area sat where
+// its template puts it on a screen with a standard frame, (18, 36): the
+// program places its drawings by shifting those rectangles by fixed
+// amounts, and this keeps them on their controls wherever the window
+// manager really put the window. Nothing needs true screen positions.
+void client_origin(window, point* p)
+{
+    p->x = 18;
+    p->y = 36;
+}
+
+void create_dialog(window dialog)
+{
+    qt_create_dialog_widgets(dialog);
+}
+
+void destroy_dialog(window dialog)
+{
+    qt_destroy_dialog_widgets(dialog);
+}
+
+void take_screenshot_later(window dialog)
+{
+    const char* file = getenv("TRACKMILL_SCREENSHOT");
+    if (!file || !*file || screenshot_taken)
+        return;
+    screenshot_taken = true;
+    QWidget* w = qt_dialog_widget(dialog);
+    std::string name = file;
+    // Give the window time to be mapped and painted, then leave as the user would.
+    QTimer::singleShot(800, w, [w, dialog, name] {
+        QPixmap shot = w->grab();
+        if (!shot.save(QString::fromStdString(name), "PNG"))
+            fprintf(stderr, "trackmill: cannot save the screenshot to %s\n", name.c_str());
+        window_core_close(dialog);
+    });
+}
+
+void run_modal(window dialog)
+{
+    QWidget* w = qt_dialog_widget(dialog);
+    if (!w)
+        return;
+    QEventLoop loop;
+    modal_runs.push_back({dialog, &loop});
+    w->show();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        w->raise();
+        w->activateWindow();
+    }
+    take_screenshot_later(dialog);
+    // Messages posted during WM_INITDIALOG are handled once the loop runs.
+    QMetaObject::invokeMethod(qApp, [] { handle_wake(); }, Qt::QueuedConnection);
+    while (!dialog->ended)
+        loop.exec();
+    modal_runs.pop_back();
+    w->hide();
+}
+
+void wake()
+{
+    // Any thread: one queued dispatch at a time is enough, it empties the queue.
+    if (!wake_pending.exchange(true))
+        QMetaObject::invokeMethod(qApp, [] { handle_wake(); }, Qt::QueuedConnection);
+}
+
+void control_changed(window w)
+{
+    qt_control_changed(w);
+}
+
+int message_box(window owner, const char* text, const char* caption, unsigned flags)
+{
+    int answer = IDOK;
+    std::string t = text, c = caption;
+    on_gui([&] {
+        QWidget* parent = owner ? qt_dialog_widget(owner) : nullptr;
+        if (owner && !parent)
+            parent = qt_dialog_widget(qt_control_widget(owner) ? owner->parent : nullptr);
+        QMessageBox box(parent);
+        box.setWindowTitle(QString::fromStdString(c));
+        box.setText(QString::fromStdString(t));
+        box.setTextFormat(Qt::PlainText);
+        switch (flags & 0xF0) {
+        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+        default: box.setIcon(QMessageBox::NoIcon); break;
+        }
+        bool yes_no = (flags & 0xF) == MB_YESNO;
+        if (yes_no) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::No);   // leaving the box is the safe answer
+        } else {
+            box.setStandardButtons(QMessageBox::Ok);
+            box.setEscapeButton(QMessageBox::Ok);
+        }
+        if (flags & MB_TOPMOST)
+            box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        int r = box.exec();
+        answer = !yes_no ? IDOK : (r == QMessageBox::Yes ? IDYES : IDNO);
+    });
+    return answer;
+}
+
+int save_file(window owner, const char* filter_name, const char* pattern, char* name, int size, bool overwrite_prompt)
+{
+    if (!name || size <= 0)
+        return 0;
+    int chosen = 0;
+    on_gui([&] {
+        QWidget* parent = owner ? qt_dialog_widget(owner) : nullptr;
+        QString filter_text = QString::fromUtf8(filter_name ? filter_name : "");
+        QString pat = QString::fromUtf8(pattern && *pattern ? pattern : "*");
+        if (!filter_text.contains('('))
+            filter_text += QStringLiteral(" (") + pat + QStringLiteral(")");
+        QFileInfo start(QString::fromUtf8(name));
+        QString suggestion = start.fileName();
+        QString directory = start.absolutePath();
+        for (;;) {
+            QFileDialog dialog(parent, QStringLiteral("Save As"));
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, !overwrite_prompt);
+            dialog.setNameFilter(filter_text);
+            dialog.setDirectory(directory);
+            dialog.selectFile(suggestion);
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return;
+            QString file = dialog.selectedFiles().first();
+            QByteArray bytes = file.toUtf8();
+            if (bytes.size() + 1 <= size) {
+                std::memcpy(name, bytes.constData(), size_t(bytes.size()) + 1);
+                chosen = 1;
+                return;
+            }
+            // The caller's buffer cannot hold it: say so and ask again.
+            QMessageBox::warning(&dialog, QStringLiteral("Save As"),
+                                 QStringLiteral("The file name is too long (at most %1 bytes). Please choose a shorter one.").arg(size - 1));
+            QFileInfo again(file);
+            directory = again.absolutePath();
+            suggestion = again.fileName();
+        }
+    });
+    return chosen;
+}
+
+int format_chooser(window owner, const format_choice* choices, int count)
+{
+#ifdef TM_HAVE_FORMAT_CHOOSER
+    int index = -1;
+    on_gui([&] { index = qt_format_chooser(owner ? qt_dialog_widget(owner) : nullptr, choices, count); });
+    return index;
+#else
+    (void)owner;
+    (void)choices;
+    (void)count;
+    return -1;
+#endif
+}
+
+void draw(const draw_call& call)
+{
+    qt_surface_draw(call);
+}
+
+const window_backend qt_backend = {
+    "qt", base_units, client_origin, create_dialog, destroy_dialog, run_modal,
+    wake, control_changed, message_box, save_file, format_chooser, draw,
+};
+
+// An X display named like ":0" is reachable when its socket accepts us;
+// Qt would otherwise end the process with a fatal error.
+bool local_x_display_answers(const char* display)
+{
+    if (!display || display[0] != ':')
+        return true;   // remote or unusual names: let Qt try
+    int number = atoi(display + 1);
+    std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return true;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (!ok) {
+        // Linux also listens on the abstract socket of the same name.
+        sockaddr_un abs{};
+        abs.sun_family = AF_UNIX;
+        std::strncpy(abs.sun_path + 1, path.c_str(), sizeof abs.sun_path - 2);
+        ok = connect(fd, reinterpret_cast<sockaddr*>(&abs), socklen_t(offsetof(sockaddr_un, sun_path) + 1 + path.size())) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+bool display_available()
+{
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    if (wayland && *wayland)
+        return true;
+    const char* x = getenv("DISPLAY");
+    return x && *x && local_x_display_answers(x);
+}
+
+} // namespace
+
+int qt_window_start(int* argc, char** argv)
+{
+    if (!qApp) {
+        if (!display_available())
+            return -1;
+        // The application object lives to the end of the process.
+        new QApplication(*argc, argv);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        // A light palette whatever the desktop's theme: the dialog procedure
+        // paints buttons and drawings in fixed colours on the button face.
+        QPalette pal = QApplication::style()->standardPalette();
+        pal.setColor(QPalette::Window, qt_dialog_background());
+        pal.setColor(QPalette::Button, qt_dialog_background());
+        QApplication::setPalette(pal);
+        QApplication::setFont(qt_font_for(nullptr, 8, false));
+        window_core_set_draw_log(false);
+    }
+    window_set_backend(&qt_backend);
+    return 0;
+}
