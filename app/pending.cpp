@@ -50,14 +50,6 @@ msg_result on_signal_armed(window) { return 1; }
 void on_signal_buffer(window, wave_header*) {}
 void on_track_buffer(window, wave_header*) {}
 
-// track cleaning
-int32_t process_track(window, const char*, int) { return -1; }
-int read_track_format() { return -1; }
-void report_open_error(unsigned) {}
-int reopen_cleaned_track(const char*) { return -7; }
-int32_t alloc_work_area(int) { return -1; }
-int fade_in_track() { return -1; }
-
 // playback
 int open_wave_out(PlaybackRecord*, wave_callback) { return -1; }
 int32_t start_playback() { return -1; }
