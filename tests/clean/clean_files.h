@@ -20,7 +20,7 @@
 using bytes = std::vector<uint8_t>;
 using samples16 = std::vector<int16_t>;
 
-struct track_spec {
+struct track_layout {
     int channels = 1;
     uint32_t rate = 44100;
     uint16_t format_tag = 1;
@@ -47,7 +47,7 @@ inline bytes chunk(const char* id, const bytes& body)
     return b;
 }
 
-inline bytes wav_bytes(const samples16& s, const track_spec& t = {})
+inline bytes wav_bytes(const samples16& s, const track_layout& t = {})
 {
     bytes fmt;
     put16(fmt, t.format_tag);
@@ -189,7 +189,7 @@ protected:
     std::string path(const char* name) const { return dir + "/" + name; }
 
     // Writes `s` as track3.wav, cleans it in `mode`, returns the cleaned file.
-    parsed_wav clean(const samples16& s, int mode, const track_spec& t = {}, int32_t* result = nullptr)
+    parsed_wav clean(const samples16& s, int mode, const track_layout& t = {}, int32_t* result = nullptr)
     {
         write_file(path("track3.wav"), wav_bytes(s, t));
         int32_t r = process_track(nullptr, path("track3.wav").c_str(), mode);

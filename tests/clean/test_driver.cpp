@@ -44,7 +44,7 @@ using DriverTest = CleanTest;
 
 TEST_F(DriverTest, CleanedFileCopiesTheFormatChunkAndIsLeftOpenAsThePreview)
 {
-    track_spec t;
+    track_layout t;
     t.channels = 2;
     t.fmt_size = 19;   // cb_size 1 and one extra byte: an odd chunk with its pad byte
     const samples16 in = smooth(2 * 5000, 0.007);
@@ -72,7 +72,7 @@ TEST_F(DriverTest, DataSizeCountsTheSamplesWritten)
 {
     // An odd data chunk (a stray byte after the last sample) and a chunk after
     // the data: neither reaches the cleaned samples, in any mode.
-    track_spec t;
+    track_layout t;
     t.extra_data_bytes = 1;
     t.chunk_after_data = chunk("LIST", bytes(300, 0x7F));
     const samples16 in = smooth(9000, 0.003);
@@ -96,7 +96,7 @@ TEST_F(DriverTest, FramesCutByBufferEndsAreReadWhole)
     }
     const samples16 in = stereo(left, right);
     for (int fmt_size : {16, 18}) {
-        track_spec t;
+        track_layout t;
         t.channels = 2;
         t.fmt_size = fmt_size;
         t.chunk_before_data = chunk("LIST", bytes(fmt_size == 16 ? 22 : 24, 1));
@@ -142,16 +142,16 @@ TEST_F(DriverTest, MalformedTracksFailBeforeASampleIsWritten)
 
 TEST_F(DriverTest, TracksOtherThan16BitPcmAreRefused)
 {
-    track_spec eight_bit;
+    track_layout eight_bit;
     eight_bit.bits = 8;
-    track_spec three_channels;
+    track_layout three_channels;
     three_channels.channels = 3;
-    track_spec float_samples;
+    track_layout float_samples;
     float_samples.format_tag = 3;
-    track_spec extensible;
+    track_layout extensible;
     extensible.format_tag = 0xFFFE;
     extensible.fmt_size = 40;   // does not fit the 32-byte format copy
-    for (const track_spec& t : {eight_bit, three_channels, float_samples, extensible}) {
+    for (const track_layout& t : {eight_bit, three_channels, float_samples, extensible}) {
         headless_clear_message_boxes();
         write_file(path("track3.wav"), wav_bytes(smooth(3000, 0.005), t));
         EXPECT_EQ(process_track(nullptr, path("track3.wav").c_str(), MODE_DENOISE), -1);

@@ -1,0 +1,140 @@
+// trackmill-batch declick, denoise and fadein on WAV files that sox made,
+// read back by sox: the worked examples end to end through the tool.
+#include <climits>
+#include "tests/clean/clean_files.h"
+
+namespace {
+
+std::string batch_tool()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return "";
+    std::string dir(self, size_t(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    std::string tool = dir + "/../trackmill-batch";
+    return access(tool.c_str(), X_OK) == 0 ? tool : "";
+}
+
+bool have_sox()
+{
+    return std::system("sox --version >/dev/null 2>&1") == 0;
+}
+
+struct run_result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+run_result run(const std::string& command, const std::string& dir)
+{
+    const std::string err_file = dir + "/stderr.txt";
+    run_result r;
+    FILE* p = popen((command + " 2>'" + err_file + "'").c_str(), "r");
+    char line[512];
+    while (p && std::fgets(line, sizeof line, p))
+        r.out += line;
+    r.status = p ? WEXITSTATUS(pclose(p)) : -1;
+    bytes e = read_file(err_file);
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+class BatchSoxTest : public CleanTest {
+protected:
+    std::string tool;
+    void SetUp() override
+    {
+        CleanTest::SetUp();
+        tool = batch_tool();
+        if (tool.empty() || !have_sox())
+            GTEST_SKIP() << "needs sox and trackmill-batch";
+    }
+    // sox turns raw samples into track3.wav.
+    void make_track(const samples16& s, int channels, int rate)
+    {
+        bytes raw(s.size() * 2);
+        std::memcpy(raw.data(), s.data(), raw.size());
+        write_file(path("in.raw"), raw);
+        const std::string cmd = "sox -t raw -r " + std::to_string(rate) + " -e signed -b 16 -c " +
+                                std::to_string(channels) + " '" + path("in.raw") + "' '" + path("track3.wav") + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    // sox reads the cleaned file back.
+    samples16 samples_of(const char* name)
+    {
+        const std::string cmd = "sox '" + path(name) + "' -t raw -e signed -b 16 '" + path("out.raw") + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        bytes raw = read_file(path("out.raw"));
+        samples16 s(raw.size() / 2);
+        std::memcpy(s.data(), raw.data(), s.size() * 2);
+        return s;
+    }
+};
+
+} // namespace
+
+TEST_F(BatchSoxTest, DenoiseGivesTheWorkedResult)
+{
+    samples16 in;
+    for (int i = 0; i < 12; ++i)
+        in.push_back(i % 2 ? -1000 : 1000);
+    make_track(in, 1, 44100);
+    run_result r = run(tool + " denoise '" + path("track3.wav") + "'", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("tracn3.wav") + "\ndenoise process complete 12 corrections\n");
+    EXPECT_EQ(samples_of("tracn3.wav"),
+              (samples16{1000, -1000, -500, 500, -875, -625, -875, -625, -875, -625, -500, -1000}));
+}
+
+TEST_F(BatchSoxTest, DeclickRepairsTheClick)
+{
+    samples16 left(300, 0);
+    const int16_t click[4] = {20000, 25000, -22000, -15000};
+    for (int j = 0; j < 4; ++j)
+        left[size_t(100 + j)] = click[j];
+    make_track(stereo(left, left), 2, 44100);
+    run_result r = run(tool + " declick '" + path("track3.wav") + "' --threshold=11 --bias=300,300", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("tracd3.wav") + "\ndeclick process complete 1 corrections\n");
+    samples16 s = samples_of("tracd3.wav");
+    samples16 want_left = left, want_right = left;
+    want_left[100] = want_right[100] = 1666;
+    want_left[101] = want_right[101] = 3750;
+    want_left[102] = 1916;
+    EXPECT_EQ(s, stereo(want_left, want_right));
+}
+
+TEST_F(BatchSoxTest, FadeinRampsTheStart)
+{
+    samples16 in = {32767, 32767, -32767, -32767, -32767, 1000, -1000};
+    in.resize(50000, 32767);
+    make_track(in, 1, 122876);
+    run_result r = run(tool + " fadein '" + path("track3.wav") + "' --intro=1", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("tracf3.wav") + "\ndeclick process complete 0 corrections\n");
+    samples16 s = samples_of("tracf3.wav");
+    ASSERT_EQ(s.size(), in.size());
+    EXPECT_EQ((samples16(s.begin(), s.begin() + 7)), (samples16{0, 1, -2, -2, -3, 0, 0}));
+    EXPECT_EQ(s.back(), 32767);
+}
+
+TEST_F(BatchSoxTest, FailuresSayWhyAndExitWithOne)
+{
+    run_result r = run(tool + " declick '" + path("missing.wav") + "'", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "File not found/protected\ncleaning failed: the track cannot be opened\n");
+
+    make_track(samples16(100, 5), 1, 8000);
+    const std::string eight_bit = "sox '" + path("track3.wav") + "' -b 8 '" + path("eight.wav") + "'";
+    ASSERT_EQ(std::system(eight_bit.c_str()), 0);
+    r = run(tool + " denoise '" + path("eight.wav") + "'", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Only 16-bit PCM tracks with one or two channels can be cleaned\n", 0), 0u) << r.err;
+
+    r = run(tool + " declick '" + path("track3.wav") + "' --bias=12", dir);
+    EXPECT_EQ(r.status, 2);
+}
