@@ -14,17 +14,6 @@
 #include "playback/playback.h"
 #include "ui/about.h"
 
-// wave-input ring
-void set_capture_params(CaptureBufferRing*, int, int, int, uint32_t, int) {}
-int open_wave_in(CaptureBufferRing*, wave_callback) { return -1; }
-int open_wave_in_suggested(CaptureBufferRing*, wave_callback) { return -1; }
-int start_sampling(CaptureBufferRing*) { return -1; }
-int stop_sampling(CaptureBufferRing*) { return -1; }
-int close_wave_in(CaptureBufferRing*) { return -1; }
-void wave_in_error(unsigned) {}
-void fatal_wave_in_error(unsigned) { std::exit(1); }
-void api_failure(const char*) {}
-
 // capture start and stop
 int start_monitor() { return -1; }
 int start_signal_sampling(window) { return -1; }

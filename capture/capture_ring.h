@@ -36,3 +36,7 @@ int close_wave_in(CaptureBufferRing* ring);    // unprepare, free, close
 void wave_in_error(unsigned code);               // "WaveIn Error" box, program goes on
 [[noreturn]] void fatal_wave_in_error(unsigned code); // box, then the process ends with 1
 void api_failure(const char* name);              // "Fatal Error" box, program goes on
+
+// Test hook: the sample-memory allocation after `blocks` more successful ones
+// fails (once); -1 turns it off.
+void capture_ring_fail_alloc_after(int blocks);
