@@ -30,6 +30,10 @@ int acm_format_spelling(const wave_format* f, char* out, int size);
 // Parses a spelling into out (zero-filled first). 0, or -1 with a one-line
 // reason in why (why_size bytes, may be null).
 int acm_parse_spelling(const char* text, format_area* out, char* why, int why_size);
+// Bytes of 16-bit PCM source that make one block of the stored format f:
+// one frame for PCM, G.711 and MPEG, the block's frames for the others.
+// 0 for a format the manager does not know.
+uint32_t acm_source_block_bytes(const wave_format* f);
 // Every format the chooser offers, tag by tag: made from the PCM a sound
 // card gives. Built on first use; lives for the run. Returns the count.
 int acm_format_choices(const format_choice** out);

@@ -100,6 +100,13 @@ bool acm_format_known(const wave_format* f)
     return std::memcmp(f, &made, size_t(acm_format_bytes(&made.fmt))) == 0;
 }
 
+uint32_t acm_source_block_bytes(const wave_format* f)
+{
+    if (!acm_format_known(f))
+        return 0;
+    return acm_codec_for_tag(f->format_tag)->frames_per_block(f) * 2u * f->channels;
+}
+
 int acm_format_description(const wave_format* f, char* out, int size)
 {
     if (out && size > 0)

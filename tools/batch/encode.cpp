@@ -1,0 +1,250 @@
+// trackmill-batch encode: the recording path without a sound card. A 16-bit
+// PCM WAV file is converted buffer by buffer through the recording's stream
+// and written by the capture file writer, as a recording in that format
+// would be.
+//
+// Every buffer is a whole number of codec blocks, so nothing is dropped
+// between buffers; the last, short buffer is padded with silence to a whole
+// block, and a final conversion flagged END gives out what the encoder
+// still holds (MPEG's look-ahead), so the file covers all of the input.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include "app/app_state.h"
+#include "capture/compression.h"
+#include "capture/wav_writer.h"
+#include "platform/file/riff.h"
+#include "platform/window/headless.h"
+#include "tools/batch/batch.h"
+
+namespace {
+constexpr uint32_t BUFFER_TARGET = 8192;   // bytes of PCM a buffer, as a recording's default
+int boxes_shown = 0;                       // failure reports during this run
+
+int usage(const char* why)
+{
+    std::fprintf(stderr,
+                 "trackmill-batch encode: %s\n"
+                 "usage: trackmill-batch encode IN.wav OUT.wav --format=TAG,RATE,CHANNELS[,EXTRA]\n"
+                 "  (trackmill-batch formats lists the spellings)\n",
+                 why);
+    return BATCH_USAGE;
+}
+
+int fail(const std::string& why)
+{
+    std::fprintf(stderr, "trackmill-batch encode: %s\n", why.c_str());
+    return BATCH_FAILED;
+}
+
+std::string pcm_words(const wave_format& f)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%u Hz, %u channel%s, %u-bit PCM", unsigned(f.samples_per_sec),
+                  unsigned(f.channels), f.channels == 1 ? "" : "s", unsigned(f.bits_per_sample));
+    return text;
+}
+
+// The input: its PCM format and the data chunk, positioned at its start.
+struct wav_input {
+    riff_file file = nullptr;
+    format_area format = {};
+    uint32_t data_left = 0;
+    ~wav_input()
+    {
+        if (file)
+            riff_close(file);
+    }
+};
+
+std::string open_input(const char* name, wav_input* in)
+{
+    riff_info info = {};
+    in->file = riff_open(name, &info, MMIO_READ);
+    if (!in->file) {
+        return std::string("cannot open ") + name +
+               (info.error == MMIOERR_FILENOTFOUND ? ": no such file" : info.error == MMIOERR_ACCESSDENIED ? ": access denied" : "");
+    }
+    riff_chunk riff = {}, fmt = {}, data = {};
+    riff.form_type = FOURCC_WAVE;
+    if (riff_descend(in->file, &riff, nullptr, MMIO_FINDRIFF) != 0)
+        return std::string(name) + " is not a WAV file";
+    fmt.id = FOURCC_FMT;
+    if (riff_descend(in->file, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16)
+        return std::string(name) + " has no format chunk";
+    uint32_t take = fmt.size < FORMAT_AREA_BYTES ? fmt.size : FORMAT_AREA_BYTES;
+    if (riff_read(in->file, in->format.bytes, int32_t(take)) != int32_t(take))
+        return std::string(name) + " ends inside its format chunk";
+    if (riff_ascend(in->file, &fmt, 0) != 0)
+        return std::string(name) + " ends inside its format chunk";
+    const wave_format& f = in->format.fmt;
+    if (f.format_tag != WAVE_FORMAT_PCM || f.bits_per_sample != 16 || f.channels < 1 || f.channels > 2 ||
+        f.block_align != 2 * f.channels || f.samples_per_sec == 0)
+        return std::string(name) + " is not 16-bit PCM, mono or stereo (format tag " +
+               std::to_string(f.format_tag) + ", " + std::to_string(f.bits_per_sample) + " bits, " +
+               std::to_string(f.channels) + " channels)";
+    in->format.fmt.cb_size = 0;
+    data.id = FOURCC_DATA;
+    if (riff_descend(in->file, &data, &riff, MMIO_FINDCHUNK) != 0)
+        return std::string(name) + " has no data chunk";
+    in->data_left = data.size;
+    return "";
+}
+
+bool same_file(const char* a, const char* b)
+{
+    struct stat sa, sb;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Converts what the source area holds and appends it; false when the file
+// took less than it was given.
+bool convert_and_append(acm_stream stream)
+{
+    uint32_t made = convert_buffer(stream);
+    append_capture_data(made);
+    return app.last_write_count == made;
+}
+
+int encode(int argc, char** argv)
+{
+    const char* in_name = nullptr;
+    const char* out_name = nullptr;
+    const char* spelling = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strncmp(argv[i], "--format=", 9))
+            spelling = argv[i] + 9;
+        else if (argv[i][0] == '-' && argv[i][1])
+            return usage((std::string("unknown option ") + argv[i]).c_str());
+        else if (!in_name)
+            in_name = argv[i];
+        else if (!out_name)
+            out_name = argv[i];
+        else
+            return usage("too many file names");
+    }
+    if (!in_name || !out_name)
+        return usage("needs an input and an output file");
+    if (!spelling)
+        return usage("needs --format=SPELLING");
+
+    // Every check comes before the output is touched.
+    format_area chosen;
+    char why[200];
+    if (acm_parse_spelling(spelling, &chosen, why, sizeof why) != 0)
+        return fail(why);
+    if (chosen.fmt.format_tag == WAVE_FORMAT_PCM && chosen.fmt.bits_per_sample == 8)
+        return fail("8 bits PCM format not supported - choose 16 bits");
+    wav_input in;
+    std::string problem = open_input(in_name, &in);
+    if (!problem.empty())
+        return fail(problem);
+    format_area capture = {};
+    if (acm_format_suggest(&chosen.fmt, &capture.fmt, FORMAT_AREA_BYTES, 0) != 0)
+        return fail(std::string("no PCM makes ") + spelling);
+    if (capture.fmt.samples_per_sec != in.format.fmt.samples_per_sec ||
+        capture.fmt.channels != in.format.fmt.channels || capture.fmt.bits_per_sample != 16)
+        return fail(std::string(in_name) + " is " + pcm_words(in.format.fmt) + "; " + spelling + " is made from " +
+                    pcm_words(capture.fmt));
+    if (same_file(in_name, out_name))
+        return fail(std::string(out_name) + " is the input file");
+
+    // Failing stream calls are told in message boxes; here they go to stderr.
+    headless_on_message_box([](const message_box_record& box) {
+        ++boxes_shown;
+        std::fprintf(stderr, "trackmill-batch encode: %s: %s\n", box.caption.c_str(), box.text.c_str());
+    });
+    app.capture_ring.chosen_format = chosen;
+    app.capture_ring.capture_format = capture;
+    uint32_t block = acm_source_block_bytes(&chosen.fmt);
+    app.record_buffer_bytes = block >= BUFFER_TARGET ? block : BUFFER_TARGET / block * block;
+    acm_stream stream = open_conversion(&capture.fmt, &chosen.fmt);
+    if (!stream)
+        return fail("the conversion stream could not be opened");
+    app.conversion_stream = stream;
+
+    std::remove(out_name);   // a shorter new file must not keep an old tail
+    bool existed = false;
+    app.capture_file_handle = plain_open_or_create(out_name, &existed);
+    if (!app.capture_file_handle) {
+        release_conversion();
+        return fail(std::string("cannot create ") + out_name);
+    }
+    write_wav_header(app.capture_file_handle, &chosen);
+    app.data_bytes_written = 0;
+
+    bool ok = true;
+    uint64_t frames = 0;
+    const uint32_t buffer = app.record_buffer_bytes;
+    while (ok) {
+        uint32_t want = in.data_left < buffer ? in.data_left : buffer;
+        int32_t got = want ? riff_read(in.file, app.conversion_block, int32_t(want)) : 0;
+        if (got < 0)
+            got = 0;   // a read error ends the input like its end
+        if (uint32_t(got) != want) {
+            std::fprintf(stderr, "trackmill-batch encode: warning: %s ends %u bytes before its data chunk does\n",
+                         in_name, unsigned(in.data_left - uint32_t(got)));
+            in.data_left = 0;
+        } else {
+            in.data_left -= want;
+        }
+        frames += uint32_t(got) / in.format.fmt.block_align;
+        if (uint32_t(got) == buffer) {
+            ok = convert_and_append(stream);
+            continue;
+        }
+        if (got > 0) {
+            // The short last buffer, made up with silence to a whole block.
+            uint32_t padded = (uint32_t(got) + block - 1) / block * block;
+            std::memset(app.conversion_block + got, 0, padded - uint32_t(got));
+            app.conversion_header.src_length = padded;
+            ok = convert_and_append(stream);
+        }
+        break;
+    }
+    if (ok) {
+        // What the encoder still holds.
+        app.conversion_header.src_length = 0;
+        unsigned code = acm_stream_convert(stream, &app.conversion_header, ACM_STREAMCONVERTF_END);
+        if (code) {
+            acm_error("acmStreamConvert", code);
+            ok = false;
+        } else {
+            append_capture_data(app.conversion_header.dst_length_used);
+            ok = app.last_write_count == app.conversion_header.dst_length_used;
+        }
+    }
+    bool write_failed = !ok;
+    app.conversion_header.src_length = buffer;
+    unsigned code = acm_stream_unprepare_header(stream, &app.conversion_header, 0);
+    if (code) {
+        acm_error("acmStreamUnprepareHeader", code);
+        ok = false;
+    }
+    code = acm_stream_close(stream, 0);
+    if (code) {
+        acm_error("acmStreamClose", code);
+        ok = false;
+    }
+    app.conversion_stream = nullptr;
+    free_conversion_block();
+    patch_wav_sizes(app.capture_file_handle, &chosen, app.data_bytes_written);
+    if (plain_close(app.capture_file_handle) != 0)
+        ok = false;
+    app.capture_file_handle = nullptr;
+    if (boxes_shown)
+        ok = false;   // a buffer that failed to convert is missing from the file
+    if (!ok) {
+        std::remove(out_name);   // no half-written file is left behind
+        return fail(write_failed ? std::string("writing ") + out_name + " failed (disk full?); nothing was kept"
+                                 : std::string("the conversion failed; nothing was kept"));
+    }
+    std::printf("%s: %s, %llu frames in, %u bytes of audio\n", out_name, spelling, (unsigned long long)frames,
+                unsigned(app.data_bytes_written));
+    return BATCH_DONE;
+}
+} // namespace
+
+BATCH_COMMAND("encode", "encode IN.wav OUT.wav --format=SPELLING",
+              "convert a 16-bit PCM WAV file as a recording in that format would be", encode);
