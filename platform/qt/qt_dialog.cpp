@@ -224,14 +224,6 @@ bool on_gui_thread()
     return qApp && QThread::currentThread() == qApp->thread();
 }
 
-QPixmap application_icon()
-{
-    QIcon icon = QApplication::windowIcon();
-    if (!icon.isNull())
-        return icon.pixmap(32, 32);
-    return QApplication::style()->standardIcon(QStyle::SP_MediaVolume).pixmap(32, 32);
-}
-
 QWidget* make_control(window c, QWidget* parent)
 {
     QWidget* widget = nullptr;
@@ -280,7 +272,7 @@ QWidget* make_control(window c, QWidget* parent)
         break;
     case CTL_ICON: {
         auto* l = new QLabel(parent);
-        l->setPixmap(application_icon());
+        l->setPixmap(qt_application_icon().pixmap(32, 32));
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         widget = l;
         break;
@@ -296,6 +288,29 @@ QWidget* make_control(window c, QWidget* parent)
 }
 
 } // namespace
+
+QIcon qt_application_icon()
+{
+    // A record seen from above: grooves on black, a red label, the spindle hole.
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(20, 20, 20));
+    p.drawEllipse(QRectF(1, 1, 30, 30));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(70, 70, 70), 0.8));
+    for (qreal r = 13; r > 7; r -= 2)
+        p.drawEllipse(QPointF(16, 16), r, r);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 30, 30));
+    p.drawEllipse(QPointF(16, 16), 5.5, 5.5);
+    p.setBrush(QColor(240, 240, 240));
+    p.drawEllipse(QPointF(16, 16), 1.2, 1.2);
+    p.end();
+    return QIcon(pm);
+}
 
 QColor qt_dialog_background()
 {

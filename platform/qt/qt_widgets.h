@@ -7,6 +7,7 @@
 // qt_surface_image / qt_surface_draw (any thread; they lock the surface).
 #pragma once
 #include <QFont>
+#include <QIcon>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
@@ -34,6 +35,9 @@ void qt_apply_control(window w);
 // The same from any thread: a snapshot of the model is shown later on the
 // GUI thread.
 void qt_control_changed(window w);
+
+// The application's icon, shown by icon controls and on every window.
+QIcon qt_application_icon();
 
 // The dialog's background colour, which the level bars' erase pen also uses.
 QColor qt_dialog_background();

@@ -305,6 +305,7 @@ int qt_window_start(int* argc, char** argv)
         pal.setColor(QPalette::Button, qt_dialog_background());
         QApplication::setPalette(pal);
         QApplication::setFont(qt_font_for(nullptr, 8, false));
+        QApplication::setWindowIcon(qt_application_icon());
         window_core_set_draw_log(false);
     }
     window_set_backend(&qt_backend);
