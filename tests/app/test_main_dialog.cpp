@@ -297,3 +297,30 @@ TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
     app.recording = 0;
     SUCCEED();
 }
+
+TEST_F(MainDialogTest, SelectMarksTheFormatChosenOnlyWhenOneWasChosen)
+{
+    open_dialog();
+    headless_answer_chooser(nullptr);
+    click(CMD_SELECT);
+    EXPECT_EQ(headless_choosers_shown(), 1);
+    EXPECT_FALSE(app.format_chosen);
+
+    const format_choice* choices = nullptr;
+    int count = acm_format_choices(&choices);
+    const char* pcm16 = nullptr;
+    for (int i = 0; i < count && !pcm16; ++i) {
+        const auto* f = reinterpret_cast<const wave_format*>(choices[i].format);
+        if (f->format_tag == WAVE_FORMAT_PCM && f->bits_per_sample == 16)
+            pcm16 = choices[i].spelling;
+    }
+    ASSERT_NE(pcm16, nullptr);
+    headless_answer_chooser(pcm16);
+    click(CMD_SELECT);
+    EXPECT_TRUE(app.format_chosen);
+
+    // A later cancel keeps the earlier choice.
+    headless_answer_chooser(nullptr);
+    click(CMD_SELECT);
+    EXPECT_TRUE(app.format_chosen);
+}
