@@ -87,8 +87,15 @@ public:
     }
     ~pulse_server()
     {
-        if (started_ && std::system("pulseaudio --kill 2>/dev/null") != 0)
-            std::fprintf(stderr, "pulseaudio --kill failed in %s\n", runtime_.c_str());
+        if (started_) {
+            if (std::system("pulseaudio --kill 2>/dev/null") != 0)
+                std::fprintf(stderr, "pulseaudio --kill failed in %s\n", runtime_.c_str());
+            // The server removes its files on the way out: let it finish
+            // before the directory goes.
+            std::string pid_file = runtime_ + "/pulse/pid";
+            for (int i = 0; i < 200 && access(pid_file.c_str(), F_OK) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         if (had_runtime_)
             setenv("XDG_RUNTIME_DIR", old_runtime_.c_str(), 1);
         else
