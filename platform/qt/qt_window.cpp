@@ -2,6 +2,7 @@
 // thread for posted messages, message boxes, the save-file dialog, the
 // format chooser and the screenshot of the first dialog.
 #include "platform/qt/qt_window.h"
+#include "platform/qt/format_chooser_qt.h"
 #include "platform/qt/qt_widgets.h"
 
 #include <QApplication>
@@ -24,10 +25,6 @@
 #include <unistd.h>
 #include <vector>
 
-#if __has_include("platform/qt/format_chooser_qt.h")
-#include "platform/qt/format_chooser_qt.h"
-#define TM_HAVE_FORMAT_CHOOSER 1
-#endif
 
 namespace {
 
@@ -228,16 +225,9 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
 
 int format_chooser(window owner, const format_choice* choices, int count)
 {
-#ifdef TM_HAVE_FORMAT_CHOOSER
     int index = -1;
     on_gui([&] { index = qt_format_chooser(owner ? qt_dialog_widget(owner) : nullptr, choices, count); });
     return index;
-#else
-    (void)owner;
-    (void)choices;
-    (void)count;
-    return -1;
-#endif
 }
 
 void draw(const draw_call& call)
