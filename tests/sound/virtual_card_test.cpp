@@ -280,8 +280,9 @@ TEST_F(VirtualCard, RealTimeInputFollowsTheWallClockAndItsSpeed)
         auto t0 = std::chrono::steady_clock::now();
         std::vector<uint8_t> got = record(pcm(44100, 2, 16), 3 * 4410 * 4, 4410 * 4);   // three 0.1 s buffers
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        // Never faster than the record turns; slower only on a busy machine.
         EXPECT_GE(seconds, 0.3 / speed - 0.02) << "speed " << speed;
-        EXPECT_LT(seconds, 0.3 / speed + 0.25) << "speed " << speed;
+        EXPECT_LT(seconds, 0.3 / speed + 2.0) << "speed " << speed;
     }
 }
 
@@ -300,7 +301,7 @@ TEST_F(VirtualCard, InRealTimeTheRecordTurnsOnWhileNobodyListens)
     std::vector<uint8_t> got = rig.collect(4096);
     double due = std::chrono::duration<double>(restarted - dropped).count() * 20 * 44100;
     EXPECT_GE(position_at(&got[0]), uint32_t(due) - 44100);
-    EXPECT_LE(position_at(&got[0]), uint32_t(due) + 0.5 * 20 * 44100);
+    EXPECT_LE(position_at(&got[0]), uint32_t(due) + 2.0 * 20 * 44100);
 }
 
 TEST_F(VirtualCard, InputWithNoBufferQueuedIsLostAndCounted)
@@ -313,7 +314,9 @@ TEST_F(VirtualCard, InputWithNoBufferQueuedIsLostAndCounted)
     wave_format f = pcm(44100, 2, 16);
     ASSERT_EQ(wave_in_open(&dev, WAVE_MAPPER, &f, inbox::callback, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
     ASSERT_EQ(wave_in_start(dev), MMSYSERR_NOERROR);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    for (int i = 0; i < 100 && sound_input_overflows() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(sound_input_overflows(), 1u) << "one stretch of lost input counts once";
     EXPECT_EQ(wave_in_reset(dev), MMSYSERR_NOERROR);
     EXPECT_EQ(wave_in_close(dev), MMSYSERR_NOERROR);
@@ -325,7 +328,7 @@ TEST_F(VirtualCard, ResetReturnsEveryQueuedBufferThePartlyFilledOneWithItsBytes)
     sound_pace_real_time(1.0);
     ASSERT_EQ(sound_use_virtual(dir.file("source.wav").c_str()), 0);
     input_rig rig;
-    ASSERT_EQ(rig.open(pcm(44100, 2, 16), 3, 176400), MMSYSERR_NOERROR);   // 1 s each
+    ASSERT_EQ(rig.open(pcm(44100, 2, 16), 3, 4 * 44100 * 2), MMSYSERR_NOERROR);   // 2 s each
     ASSERT_EQ(wave_in_start(rig.dev), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
 
@@ -336,7 +339,7 @@ TEST_F(VirtualCard, ResetReturnsEveryQueuedBufferThePartlyFilledOneWithItsBytes)
     EXPECT_EQ(stopped[1].message, unsigned(WIM_DATA));
     EXPECT_EQ(rig.index_of(stopped[1].header), 0);
     EXPECT_GT(stopped[1].bytes, 0u);
-    EXPECT_LT(stopped[1].bytes, 176400u);
+    EXPECT_LT(stopped[1].bytes, 4u * 44100 * 2);
     EXPECT_EQ(stopped[1].bytes % 4, 0u);
     EXPECT_TRUE(rig.headers[1].flags & WHDR_INQUEUE);
 
@@ -585,12 +588,12 @@ TEST_F(VirtualCard, OutputPlaysBuffersInOrderAndKeepsThePosition)
 TEST_F(VirtualCard, PausedOutputHoldsItsBuffersAndPositionUntilRestartOrReset)
 {
     use_source(44100, 2, noise_samples(1000, 5));
-    sound_pace_real_time(1.0);
+    sound_pace_real_time(4.0);
     ASSERT_EQ(sound_use_virtual(dir.file("source.wav").c_str()), 0);
     wave_format f = pcm(44100, 2, 16);
     wave_out out = nullptr;
     ASSERT_EQ(wave_out_open(&out, WAVE_MAPPER, &f, inbox::callback, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
-    std::vector<uint8_t> bytes(44100 * 4 / 5);   // 0.2 s
+    std::vector<uint8_t> bytes(44100 * 4);   // 1 s, played in a quarter of one
     wave_header h = {};
     h.data = bytes.data();
     h.buffer_length = uint32_t(bytes.size());
@@ -602,8 +605,8 @@ TEST_F(VirtualCard, PausedOutputHoldsItsBuffersAndPositionUntilRestartOrReset)
     wave_out_get_position(out, &a, sizeof a);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     wave_out_get_position(out, &b, sizeof b);
-    EXPECT_GT(a.value, 44100u * 30 / 1000);
-    EXPECT_LT(a.value, 44100u * 150 / 1000);
+    EXPECT_GT(a.value, 0u);
+    EXPECT_LT(a.value, 44100u);
     EXPECT_EQ(a.value, b.value) << "a paused device does not move";
     EXPECT_EQ(inbox::the().count(WOM_DONE), 0u);
     EXPECT_EQ(wave_out_close(out), unsigned(WAVERR_STILLPLAYING));
@@ -613,7 +616,7 @@ TEST_F(VirtualCard, PausedOutputHoldsItsBuffersAndPositionUntilRestartOrReset)
     callback_event e;
     ASSERT_TRUE(inbox::the().next(WOM_DONE, &e, 2000));
     double rest = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_GT(rest, 0.2 - a.value / 44100.0 - 0.03);
+    EXPECT_GT(rest, (1.0 - a.value / 44100.0) / 4 - 0.03) << "the rest plays at its pace";
 
     // A reset while paused returns the buffer and stays paused.
     ASSERT_EQ(wave_out_pause(out), MMSYSERR_NOERROR);
