@@ -101,8 +101,9 @@ int qt_format_chooser(QWidget* parent, const format_choice* choices, int count)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setTabKeyNavigation(false);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table->setMinimumSize(560, 260);
+    table->setMinimumSize(600, 300);
     formats_label->setBuddy(table);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
