@@ -21,9 +21,9 @@ constexpr uint32_t WARM_UP_FRAMES = 6;   // residual test off below this in the 
 constexpr int VIEW_EVERY = 6;            // a view point every 6th frame
 constexpr int16_t SLOPE_STEP = 4500;     // the right channel's largest limited step
 
-// State of the running pass. The histories live in the ring copies while
-// the pass runs and go back to the work area's tables when it ends, so the
-// next pass finds its two unreset entries where they were.
+// State of the running pass between calls. The histories live in the ring
+// copies while the pass runs and go back to the work area's tables when it
+// ends, so the next pass finds its two unreset entries where they were.
 struct declick_state {
     history_ring left, right;
     int16_t smoothed_left, smoothed_right;
@@ -35,8 +35,10 @@ struct declick_state {
     int event_records;      // records in the list (the work blocks setting)
     int channels;
     int window;
-    int32_t slope_run;
     bool rings_loaded;
+    int16_t* smoothed;      // area 0
+    int16_t* image;         // area 3, the output image
+    event_record* events;
 };
 declick_state run;
 
@@ -44,9 +46,6 @@ int32_t block_bytes()
 {
     return (app.work_area_bytes - 12288) / 4 - 16 * app.work_blocks;
 }
-int16_t* smoothed_area() { return reinterpret_cast<int16_t*>(app.work_area); }
-int16_t* output_image() { return reinterpret_cast<int16_t*>(app.work_area + 3 * block_bytes()); }
-event_record* events() { return reinterpret_cast<event_record*>(app.work_area + 4 * block_bytes()); }
 int16_t* history_table(int channel)
 {
     return reinterpret_cast<int16_t*>(app.work_area + 4 * block_bytes() + 16 * app.work_blocks + 1024 * channel);
@@ -67,15 +66,6 @@ inline void clear_record(event_record* r)
     r->end_value = 0;
     r->length = 0;
 }
-// The step to the next record; false at the end of the block's list, where
-// the step does not happen.
-inline bool next_record()
-{
-    if (run.event_current + 1 >= run.event_records)
-        return false;
-    ++run.event_current;
-    return true;
-}
 
 // A new output block starts at the output buffer's position, with an empty
 // event list. A buffer with no room left is written out first.
@@ -89,18 +79,33 @@ int start_block()
     run.block_cap = int32_t((out.end_write - out.next) / 2);
     run.wi = 0;
     run.event_current = run.event_last = 0;
-    clear_record(&events()[0]);
+    clear_record(&run.events[0]);
     return 0;
 }
 
-// One sample is in the output image: when the block is full, write it out.
-inline int sample_done()
+// The block is full at `wi` samples: out with it, and on with the next.
+int next_block(int32_t wi)
 {
-    if (++run.wi < run.block_cap)
-        return 0;
-    if (flush_output_block(run.block_start + 2 * run.wi) < 0)
+    if (flush_output_block(run.block_start + 2 * wi) < 0)
         return -6;
     return start_block();
+}
+
+// The record's length + 2 frames back from the position after the current
+// frame's left sample (that position included), from the smoothed area into
+// the output image; never before this block (already written) nor past its
+// end (the next frame's sample of a mono track, read over anyway).
+void repair_at(const event_record* record, int32_t wi)
+{
+    const int length = record->length;
+    const int n = length + 2;
+    if (length > REPAIR_MAX_LENGTH || n <= 0)
+        return;
+    const int32_t after_left = wi + 1;
+    const int32_t from = std::max(0, after_left - n * run.channels + 1);
+    const int32_t to = std::min(after_left, run.block_cap - 1);
+    for (int32_t p = from; p <= to; ++p)
+        run.image[p] = run.smoothed[p];
 }
 
 void finish_run()
@@ -134,24 +139,14 @@ int start_step(uint8_t** position, int count)
     uint32_t right_sum = uint32_t(app.bias_level[1]) * uint32_t(k);
     const int primed = std::min((k >> 1) + 1, count);
     uint8_t* pos = *position;
-    int16_t* image = output_image();
     for (int f = 0; f < primed; ++f) {
-        int16_t x = load_sample(pos);
-        ring_push(&run.left, x);
-        image[run.wi] = x;
-        left_sum += uint32_t(int32_t(x));
-        pos += 2;
-        if (sample_done() != 0) {
-            *position = pos;
-            return -6;
-        }
-        if (run.channels == 2) {
-            x = load_sample(pos);
-            ring_push(&run.right, x);
-            image[run.wi] = x;
-            right_sum += uint32_t(int32_t(x));
+        for (int c = 0; c < run.channels; ++c) {
+            const int16_t x = load_sample(pos);
             pos += 2;
-            if (sample_done() != 0) {
+            ring_push(c ? &run.right : &run.left, x);
+            run.image[run.wi] = x;
+            (c ? right_sum : left_sum) += uint32_t(int32_t(x));
+            if (++run.wi == run.block_cap && next_block(run.wi) != 0) {
                 *position = pos;
                 return -6;
             }
@@ -164,96 +159,183 @@ int start_step(uint8_t** position, int count)
     return primed;
 }
 
-// The left sample of frame i (n = i + 1): smoothing, slope and residual events.
-void left_sample(int16_t x, int32_t i)
+// The frames of one call after the start step. The state the frames change
+// is kept in locals for the length of the call, so that the samples written
+// through the areas' pointers cannot be taken to overwrite it.
+template <int CHANNELS>
+int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count, const uint8_t* carried)
 {
-    int16_t* image = output_image();
-    int16_t* smoothed = smoothed_area();
-    event_record* list = events();
-    const int32_t wi = run.wi;
-    image[wi] = x;
-    const int16_t m = ring_mean(&run.left, x);
-    smoothed[wi] = m;
+    history_ring left = run.left, right = run.right;
+    int16_t smoothed_left = run.smoothed_left, smoothed_right = run.smoothed_right;
+    uint32_t residual_sum = run.residual_sum;
+    int32_t wi = run.wi, block_cap = run.block_cap, slope_run = 0;
+    int event_current = run.event_current, event_last = run.event_last;
+    int32_t corrections = app.correction_count;
+    const int event_records = run.event_records;
+    const int k = run.window;
+    constexpr int frame_bytes = 2 * CHANNELS;
+    const int32_t slope_limit = app.slope_limit;
+    const bool warm = app.buffers_done >= 1;   // a buffer done before: the residual test is on at once
+    int16_t* const image = run.image;
+    int16_t* const smoothed = run.smoothed;
+    event_record* const list = run.events;
+    int view_wait = (VIEW_EVERY - i % VIEW_EVERY) % VIEW_EVERY;   // frames until i is a multiple of 6
 
-    const int16_t d = clamp_difference(int32_t(m) - run.smoothed_left);
-    event_record* cur = &list[run.event_current];
-    if (magnitude(d) > app.slope_limit) {
-        ++run.slope_run;
-        if (cur->peak == 0)
-            cur->peak = m;
-        ++cur->length;
-    } else if (cur->peak != 0 && run.slope_run != 0 && cur->end_value == 0) {
-        cur->end_value = m;
-        if (i > (cur->length >> 1))
-            repair_event(cur);   // a slope's repair is not counted
-        if (run.event_current == run.event_last && next_record())
-            clear_record(&list[run.event_current]);
-        run.slope_run = 0;
+    // The step to the next record; none at the end of the block's list.
+    auto next_record = [&]() {
+        if (event_current + 1 >= event_records)
+            return false;
+        ++event_current;
+        return true;
+    };
+    // One sample is in the output image: when the block is full, write it out.
+    auto sample_done = [&]() {
+        if (++wi < block_cap)
+            return 0;
+        if (next_block(wi) != 0)
+            return -6;
+        wi = 0;
+        block_cap = run.block_cap;
+        event_current = event_last = 0;
+        return 0;
+    };
+
+    uint8_t* pos = *position;
+    // One frame; 0, or -6 when a full block cannot be written.
+    auto frame_work = [&](const uint8_t* frame) __attribute__((always_inline)) {
+        { // The left sample (the only one of a mono frame).
+            const int16_t x = load_sample(frame);
+            image[wi] = x;
+            const int16_t m = ring_mean(&left, x);
+            smoothed[wi] = m;
+
+            const int16_t d = clamp_difference(int32_t(m) - smoothed_left);
+            event_record* cur = &list[event_current];
+            if (magnitude(d) > slope_limit) {
+                ++slope_run;
+                if (cur->peak == 0)
+                    cur->peak = m;
+                ++cur->length;
+            } else if (cur->peak != 0 && slope_run != 0 && cur->end_value == 0) {
+                cur->end_value = m;
+                if (i > (cur->length >> 1))
+                    repair_at(cur, wi);   // a slope's repair is not counted
+                if (event_current == event_last && next_record())
+                    clear_record(&list[event_current]);
+                slope_run = 0;
+            }
+            smoothed_left = m;
+
+            if (view_wait == 0) {
+                if (app.view_cursor < app.view_points_count) {
+                    app.view_points[app.view_cursor].y = sample_to_view_row(m);
+                    ++app.view_cursor;
+                    ++app.view_count;
+                }
+                view_wait = VIEW_EVERY;
+            }
+            --view_wait;
+
+            const int16_t r = clamp_difference(int32_t(x) - m);
+            const uint32_t a = uint32_t(magnitude(r));
+            residual_sum += a;
+            cur = &list[event_current];
+            if (cur->length != 0)
+                ++cur->length;
+
+            // a > max(min(residual_sum / n, cap), floor), n = i + 1: the
+            // division only when the floor is passed.
+            if ((warm || uint32_t(i) + 1 >= WARM_UP_FRAMES) && a > RESIDUAL_FLOOR &&
+                a > std::min(residual_sum / (uint32_t(i) + 1), RESIDUAL_CAP)) {
+                event_record* last = &list[event_last];
+                if (last->peak == 0) {
+                    // Opening; with no record left in this block it does not happen.
+                    if (next_record()) {
+                        event_record* e = &list[event_current];
+                        e->peak = r;
+                        e->end_value = 0;
+                        e->length = int16_t(k >> 1);
+                        event_last = event_current;
+                    }
+                } else if (int32_t(last->peak) * r > 0) {
+                    cur = &list[event_current];
+                    if (r >= 0 ? r > cur->peak : r < cur->peak)
+                        cur->peak = r;
+                    if (cur->peak == r)
+                        --cur->length;
+                } else {
+                    // An opposite spike closes the event: repaired and counted.
+                    last->end_value = r;
+                    repair_at(last, wi);
+                    ++corrections;
+                    if (next_record()) {
+                        clear_record(&list[event_current]);
+                        event_last = event_current;
+                    }
+                }
+            }
+        }
+        if (sample_done() != 0)
+            return -6;
+
+        if (CHANNELS == 2) {
+            // The right sample: smoothed, its step limited while a slope runs.
+            const int16_t x = load_sample(frame + 2);
+            image[wi] = x;
+            int16_t m = ring_mean(&right, x);
+            const int16_t d = clamp_difference(int32_t(m) - smoothed_right);
+            if (magnitude(d) > slope_limit) {
+                event_record* cur = &list[event_current];
+                if (i > (cur->length >> 1))
+                    m = int16_t(d < 0 ? smoothed_right - SLOPE_STEP : smoothed_right + SLOPE_STEP);
+                ++slope_run;
+                ++cur->length;
+            }
+            smoothed_right = m;
+            smoothed[wi] = m;
+            if (sample_done() != 0)
+                return -6;
+        }
+        return 0;
+    };
+
+    int result = 0;
+    if (carried && i < count) {
+        if (frame_work(carried) != 0) {
+            result = -6;
+            goto out;
+        }
+        ++i;
     }
-    run.smoothed_left = m;
-
-    if (i % VIEW_EVERY == 0 && app.view_cursor < app.view_points_count) {
-        app.view_points[app.view_cursor].y = sample_to_view_row(m);
-        ++app.view_cursor;
-        ++app.view_count;
-    }
-
-    const int16_t r = clamp_difference(int32_t(x) - m);
-    const uint32_t a = uint32_t(magnitude(r));
-    run.residual_sum += a;
-    cur = &list[run.event_current];
-    if (cur->length != 0)
-        ++cur->length;
-
-    const uint32_t n = uint32_t(i) + 1;
-    if (n < WARM_UP_FRAMES && app.buffers_done < 1)
-        return;
-    // a > max(min(residual_sum / n, cap), floor): the division only when it can matter.
-    if (a <= RESIDUAL_FLOOR || a <= std::min(run.residual_sum / n, RESIDUAL_CAP))
-        return;
-    event_record* last = &list[run.event_last];
-    if (last->peak == 0) {
-        if (!next_record())
-            return;   // no record left in this block: the event is not opened
-        event_record* e = &list[run.event_current];
-        e->peak = r;
-        e->end_value = 0;
-        e->length = int16_t(run.window >> 1);
-        run.event_last = run.event_current;
-    } else if (int32_t(last->peak) * r > 0) {
-        cur = &list[run.event_current];
-        if (r >= 0 ? r > cur->peak : r < cur->peak)
-            cur->peak = r;
-        if (cur->peak == r)
-            --cur->length;
-    } else {
-        last->end_value = r;
-        repair_event(last);
-        ++app.correction_count;
-        if (next_record()) {
-            event_record* e = &list[run.event_current];
-            clear_record(e);
-            run.event_last = run.event_current;
+    while (i < count) {
+        // Whole frames in the buffer run without a test of the data's end.
+        const int32_t whole = end ? int32_t((end - pos) / frame_bytes) : count - i;
+        if (whole <= 0)
+            goto out;   // the data ends in this buffer: 0
+        for (int32_t n = std::min(count - i, whole); n > 0; --n) {
+            if (frame_work(pos) != 0) {
+                result = -6;
+                goto out;
+            }
+            pos += frame_bytes;
+            ++i;
         }
     }
-}
-
-// The right sample of frame i: smoothing, its step limited while a slope runs.
-void right_sample(int16_t x, int32_t i)
-{
-    const int32_t wi = run.wi;
-    output_image()[wi] = x;
-    int16_t m = ring_mean(&run.right, x);
-    const int16_t d = clamp_difference(int32_t(m) - run.smoothed_right);
-    if (magnitude(d) > app.slope_limit) {
-        event_record* cur = &events()[run.event_current];
-        if (i > (cur->length >> 1))
-            m = int16_t(d < 0 ? run.smoothed_right - SLOPE_STEP : run.smoothed_right + SLOPE_STEP);
-        ++run.slope_run;
-        ++cur->length;
-    }
-    run.smoothed_right = m;
-    smoothed_area()[wi] = m;
+    // The next buffer starts with this one's mean residual counted as one frame.
+    residual_sum /= uint32_t(i) + 1;
+    result = i;
+out:
+    run.left = left;
+    run.right = right;
+    run.smoothed_left = smoothed_left;
+    run.smoothed_right = smoothed_right;
+    run.residual_sum = residual_sum;
+    run.wi = wi;
+    run.event_current = event_current;
+    run.event_last = event_last;
+    app.correction_count = corrections;
+    *position = pos;
+    return result;
 }
 
 int run_pass(int window_setting)
@@ -263,6 +345,9 @@ int run_pass(int window_setting)
             return -1;
     }
     std::memset(app.work_area, 0, size_t(2 * block_bytes()));
+    run.smoothed = reinterpret_cast<int16_t*>(app.work_area);
+    run.image = reinterpret_cast<int16_t*>(app.work_area + 3 * block_bytes());
+    run.events = reinterpret_cast<event_record*>(app.work_area + 4 * block_bytes());
     int32_t total = int32_t(track_frames());
     run.channels = track_channels();
     run.window = std::clamp(window_setting, 1, MAX_WINDOW);
@@ -342,6 +427,7 @@ void ring_load(history_ring* ring, const int16_t* history, int window)
     std::memset(ring->entry, 0, sizeof ring->entry);
     ring->head = 0;
     ring->window = window;
+    ring->reciprocal = (uint64_t(1) << 32) / uint64_t(window + 1) + 1;
     ring->sum = 0;
     for (int j = 0; j <= window + 1; ++j) {
         ring->entry[j] = history[j];
@@ -357,27 +443,14 @@ void ring_store(const history_ring* ring, int16_t* history)
 
 void repair_event(const event_record* record)
 {
-    const int length = record->length;
-    const int n = length + 2;
-    if (length > REPAIR_MAX_LENGTH || n <= 0)
-        return;
-    // Back from the position after the current frame's left sample, that
-    // position included; never before this block (already written) nor past
-    // its end (the next frame's sample of a mono track, read over anyway).
-    const int32_t after_left = run.wi + 1;
-    const int32_t from = std::max(0, after_left - n * run.channels + 1);
-    const int32_t to = std::min(after_left, run.block_cap - 1);
-    int16_t* image = output_image();
-    const int16_t* smoothed = smoothed_area();
-    for (int32_t p = from; p <= to; ++p)
-        image[p] = smoothed[p];
+    repair_at(record, run.wi);
 }
 
 int32_t flush_output_block(uint8_t* end)
 {
     riff_info& out = app.track_out_info;
     const size_t bytes = size_t(end - out.next);
-    std::memcpy(out.next, output_image(), bytes);
+    std::memcpy(out.next, run.image, bytes);
     out.next = end;
     const int64_t before = out.disk_offset;
     if (write_output_buffer() != 0)
@@ -387,10 +460,8 @@ int32_t flush_output_block(uint8_t* end)
 
 int declick_frames(uint8_t** position, const uint8_t* end, int window, int count, const uint8_t* carried)
 {
-    const int frame_bytes = 2 * run.channels;
-    int32_t i = 0;
     run.window = std::clamp(window, 1, MAX_WINDOW);
-    run.slope_run = 0;
+    int32_t i = 0;
     if (!end) {
         i = start_step(position, count);
         if (i < 0)
@@ -401,39 +472,9 @@ int declick_frames(uint8_t** position, const uint8_t* end, int window, int count
             return -6;
         return 0;
     }
-    clear_record(&events()[run.event_current]);
-    uint8_t* pos = *position;
-    while (i < count) {
-        const uint8_t* frame;
-        if (carried) {
-            frame = carried;
-            carried = nullptr;
-        } else {
-            if (end && end - pos < frame_bytes) {
-                *position = pos;
-                return 0;
-            }
-            frame = pos;
-            pos += frame_bytes;
-        }
-        left_sample(load_sample(frame), i);
-        if (sample_done() != 0) {
-            *position = pos;
-            return -6;
-        }
-        if (run.channels == 2) {
-            right_sample(load_sample(frame + 2), i);
-            if (sample_done() != 0) {
-                *position = pos;
-                return -6;
-            }
-        }
-        ++i;
-    }
-    // The next buffer starts with this one's mean residual counted as one frame.
-    run.residual_sum /= uint32_t(i + 1);
-    *position = pos;
-    return i;
+    clear_record(&run.events[run.event_current]);
+    return run.channels == 2 ? process_frames<2>(position, end, i, count, carried)
+                             : process_frames<1>(position, end, i, count, carried);
 }
 
 int declick_pass()

@@ -52,6 +52,7 @@ struct history_ring {
     uint32_t head;
     int32_t sum;         // entries 0 .. window + 1
     int32_t window;      // 1..45
+    uint64_t reciprocal; // 2^32 / (window + 1), rounded up: the division as a multiplication
 };
 void ring_load(history_ring* ring, const int16_t* history, int window);
 void ring_store(const history_ring* ring, int16_t* history);
@@ -62,8 +63,14 @@ inline void ring_push(history_ring* ring, int16_t sample)
     ring->head = (ring->head - 1) & 63;
     ring->entry[ring->head] = sample;
 }
+// |sum| <= 47 x 32768 < 2^21 and the rounding error of the reciprocal is
+// below window + 1 < 2^6, so the product's error stays below one quotient
+// step: the result is the truncated quotient exactly.
 inline int16_t ring_mean(history_ring* ring, int16_t sample)
 {
     ring_push(ring, sample);
-    return int16_t(ring->sum / (ring->window + 1));
+    const int32_t sum = ring->sum;
+    const uint64_t magnitude = uint64_t(sum < 0 ? -int64_t(sum) : int64_t(sum));
+    const int32_t quotient = int32_t((magnitude * ring->reciprocal) >> 32);
+    return int16_t(sum < 0 ? -quotient : quotient);
 }

@@ -49,6 +49,20 @@ TEST(MovingMean, RingWithRunningSumEqualsTheLiteralMeanForEveryWindow)
     }
 }
 
+TEST(MovingMean, ReciprocalDivisionTruncatesLikeTheDivisionForEverySum)
+{
+    for (int k = 1; k <= 45; ++k) {
+        history_ring ring;
+        int16_t zeros[48] = {};
+        ring_load(&ring, zeros, k);
+        const int32_t most = (k + 2) * 32768;
+        for (int32_t sum = -most; sum <= most; ++sum) {
+            ring.sum = sum;   // the pushed 0 replaces a 0: the sum stays
+            ASSERT_EQ(ring_mean(&ring, 0), int16_t(sum / (k + 1))) << "window " << k << " sum " << sum;
+        }
+    }
+}
+
 TEST(SmoothLastThree, StopsAtTheChannelsFirstSampleInTheBlock)
 {
     // Stereo block of four frames; correct channel 1 at frame f: frames
