@@ -118,6 +118,10 @@ void run_modal(window dialog)
         return;
     QEventLoop loop;
     modal_runs.push_back({dialog, &loop});
+    // No control has the focus until the procedure gives it one, so Enter
+    // and Escape reach the dialog itself.
+    if (!get_focus() || get_focus()->parent != dialog)
+        w->setFocus(Qt::OtherFocusReason);
     w->show();
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         w->raise();
@@ -126,8 +130,15 @@ void run_modal(window dialog)
     take_screenshot_later(dialog);
     // Messages posted during WM_INITDIALOG are handled once the loop runs.
     QMetaObject::invokeMethod(qApp, [] { handle_wake(); }, Qt::QueuedConnection);
-    while (!dialog->ended)
-        loop.exec();
+    while (!dialog->ended) {
+        if (loop.exec() == -1 && !dialog->ended) {
+            // The application is being told to quit (a session ending):
+            // leave as the user would, and wait rather than spin meanwhile.
+            window_core_close(dialog);
+            if (!dialog->ended)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
     modal_runs.pop_back();
     w->hide();
 }
@@ -296,6 +307,8 @@ int qt_window_start(int* argc, char** argv)
         QApplication::setPalette(pal);
         QApplication::setFont(qt_font_for(nullptr, 8, false));
         QApplication::setWindowIcon(qt_application_icon());
+        // Dialogs end through their procedure, never by their windows closing.
+        QApplication::setQuitOnLastWindowClosed(false);
         window_core_set_draw_log(false);
     }
     window_set_backend(&qt_backend);
