@@ -104,7 +104,7 @@ TEST(DemoRecord, IsOneSideOfAnLp)
     EXPECT_LT(demo_song_at(demo_song_count() - 1).end_frame, demo_total_frames());
 }
 
-TEST(DemoRecord, GroovesStayBelowTheSignalThresholdAndSongsAboveTheGroove)
+TEST(DemoRecord, GroovesStayBelowTheSignalThresholdSongsAboveThemAndClicksAreHeard)
 {
     // Everything outside the songs: both channels never reach the default
     // threshold of 300 together, so auto-track never starts there.
@@ -140,10 +140,7 @@ TEST(DemoRecord, GroovesStayBelowTheSignalThresholdAndSongsAboveTheGroove)
         EXPECT_LT(longest * 256, int(DEMO_RATE)) << "song " << i;
         EXPECT_GT(loudest, 3000) << "song " << i;
     }
-}
 
-TEST(DemoRecord, HasClicksInTheGroovesAndNeverDigitalSilence)
-{
     const std::vector<int16_t>& s = whole_side();
     // A click is a jump between neighbouring samples far beyond what the
     // low-passed groove noise does.

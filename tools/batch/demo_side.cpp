@@ -1,5 +1,6 @@
 // trackmill-batch demo-side OUT.wav: the demo record as a 44.1 kHz 16-bit
 // stereo WAV file, and the start and end of each song in seconds.
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,11 @@ int demo_side(int argc, char** argv)
     if (argc != 2 || !argv[1][0]) {
         std::fprintf(stderr, "usage: trackmill-batch demo-side OUT.wav\n");
         return BATCH_USAGE;
+    }
+    struct stat target;
+    if (stat(argv[1], &target) == 0 && S_ISDIR(target.st_mode)) {
+        std::fprintf(stderr, "trackmill-batch demo-side: %s: is a directory\n", argv[1]);
+        return BATCH_FAILED;
     }
     // Written beside the target and renamed at the end, so a failed run
     // leaves neither a broken file nor a damaged older one.
