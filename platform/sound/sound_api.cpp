@@ -112,6 +112,33 @@ unsigned device_count(bool input)
     return input ? pa_input_count() : pa_output_count();
 }
 
+// At exit the devices still open (a ring left running, as the program
+// may leave it) stop quietly before the program's static objects go: no more
+// callbacks, no thread left running over freed memory.
+void quiet_devices_at_exit()
+{
+    std::vector<sound_device*> devices;
+    {
+        std::lock_guard<std::mutex> held(state_lock);
+        devices = open_devices;
+    }
+    for (sound_device* d : devices) {
+        {
+            std::lock_guard<std::mutex> held(d->lock);
+            d->running = false;
+            d->quitting = true;
+            d->done = header_queue();
+        }
+        d->wake.notify_all();
+        d->engine->stop();
+        if (d->thread.joinable())
+            d->thread.join();
+        d->engine->close();
+    }
+    std::lock_guard<std::mutex> held(state_lock);
+    pa_finish();
+}
+
 template <class T>
 unsigned open_device(T** out, bool input, unsigned id, const wave_format* format,
                      wave_callback callback, uintptr_t instance, uint32_t flags)
@@ -144,6 +171,8 @@ unsigned open_device(T** out, bool input, unsigned id, const wave_format* format
     if (e != MMSYSERR_NOERROR || query)
         return e;
     d->magic = input ? INPUT_MAGIC : OUTPUT_MAGIC;
+    static const bool quiet_at_exit = std::atexit(quiet_devices_at_exit) == 0;
+    (void)quiet_at_exit;
     {
         std::lock_guard<std::mutex> held(state_lock);
         open_devices.push_back(d.get());

@@ -31,7 +31,10 @@ struct turntable {
     bool fast = false;
     double speed = 1.0;
     bool input_open = false;                // one input at a time
-} table;
+};
+// Never destroyed: a device thread may still be turning it while the
+// program's static objects go away at exit.
+turntable& table = *new turntable;
 
 // Lock held: the next `frames` source frames, silence after the end.
 void table_read(int16_t* out, uint32_t frames)

@@ -522,6 +522,34 @@ TEST_F(VirtualCard, AnyCallCanBeMadeToFailOnceWithAChosenCode)
     EXPECT_EQ(wave_out_close(out), MMSYSERR_NOERROR);
 }
 
+// Opens an input and an output, sets both running and leaves the program
+// with exit(0), as the program leaves a Monitor ring that still runs.
+void exit_with_devices_running()
+{
+    input_rig* rig = new input_rig;   // never closed, on purpose
+    rig->open(pcm(44100, 2, 16), 4, 1024);
+    wave_in_start(rig->dev);
+    wave_out out = nullptr;
+    wave_format f = pcm(44100, 2, 16);
+    wave_out_open(&out, WAVE_MAPPER, &f, inbox::callback, 0, CALLBACK_FUNCTION);
+    auto* bytes = new std::vector<uint8_t>(44100 * 4);
+    auto* h = new wave_header{};
+    h->data = bytes->data();
+    h->buffer_length = uint32_t(bytes->size());
+    wave_out_prepare_header(out, h, sizeof *h);
+    wave_out_write(out, h, sizeof *h);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::exit(0);
+}
+
+TEST_F(VirtualCard, AProgramThatEndsWithItsDevicesRunningEndsCleanly)
+{
+    use_source(44100, 2, noise_samples(44100, 5));
+    sound_pace_real_time(1.0);
+    ASSERT_EQ(sound_use_virtual(dir.file("source.wav").c_str()), 0);
+    EXPECT_EXIT(exit_with_devices_running(), testing::ExitedWithCode(0), "");
+}
+
 // --- output ---------------------------------------------------------------------
 
 struct tap_record {
