@@ -21,7 +21,6 @@ constexpr int32_t DEFAULT_BUFFER_BYTES = 8192;
 
 // Why the running run failed, for result_text; null while nothing failed.
 const char* failure = nullptr;
-char failure_line[sizeof app.result_text] = "";
 
 int fail(int code, const char* why)
 {
@@ -234,17 +233,11 @@ int make_cleaned_name(const char* name, int mode, char* out, int size)
     return 0;
 }
 
-const char* clean_failure_text()
-{
-    return failure_line;
-}
-
 // --- the driver ------------------------------------------------------------------
 
 int32_t process_track(window dialog, const char* name, int mode)
 {
     failure = nullptr;
-    failure_line[0] = '\0';
     if (app.play_timer) {
         kill_play_timer();
         app.play_timer = 0;
@@ -287,10 +280,10 @@ int32_t process_track(window dialog, const char* name, int mode)
         else
             fail(result, "the cleaned file cannot be reopened");
     }
-    if (result != 0) {
-        std::snprintf(failure_line, sizeof failure_line, "cleaning failed: %s", failure ? failure : "unknown fault");
-        std::snprintf(app.result_text, sizeof app.result_text, "%s", failure_line);
-    }
+    // A failed run says so in the status line, not the last good run's line.
+    if (result != 0)
+        std::snprintf(app.result_text, sizeof app.result_text, "cleaning failed: %s",
+                      failure ? failure : "the cleaned file cannot be written");
     return result;
 }
 

@@ -45,7 +45,3 @@ int write_output_buffer();
 // fifth character of the file-name part, or in front of a shorter part.
 // 0, or -1 when the result does not fit `size` bytes.
 int make_cleaned_name(const char* name, int mode, char* out, int size);
-
-// The line a failed run leaves in result_text, for the status line and the
-// batch tool; empty after a run that succeeded.
-const char* clean_failure_text();

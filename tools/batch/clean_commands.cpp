@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/number_boxes.h"
 #include "clean/process_track.h"
+#include "platform/sound/sound.h"
 #include "platform/window/headless.h"
 #include "tools/batch/batch.h"
 
@@ -81,6 +82,9 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
         return usage(command, "which track?");
 
     window_set_backend(headless_backend());
+    // A successful run opens the preview's output device: the virtual card
+    // here, so that no sound card is touched, and closed again below.
+    sound_use_virtual("demo");
     std::string boxes;
     headless_on_message_box([&boxes](const message_box_record& box) { boxes += box.text + "\n"; });
     // The file named is the file cleaned: no track counter here.
@@ -90,6 +94,15 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
         riff_close(app.track_in);
         app.track_in = nullptr;
     }
+    const wave_out devices[2] = {app.play_device,
+                                 app.playback_record.device != app.play_device ? app.playback_record.device : nullptr};
+    for (wave_out device : devices) {
+        if (device) {
+            wave_out_reset(device);
+            wave_out_close(device);
+        }
+    }
+    app.play_device = app.playback_record.device = nullptr;
     if (result != 0) {
         std::fprintf(stderr, "%s%s\n", boxes.c_str(), app.result_text);
         return BATCH_FAILED;

@@ -1,0 +1,77 @@
+// The main dialog's cleaning commands on real track files: DeClicker cleans
+// the last track recorded into its "d" file and leaves it open as the
+// preview; Close track closes it and moves the counter on.
+#include <cmath>
+#include <cstring>
+#include "tests/clean/clean_files.h"
+#include "tests/support/main_dialog_fixture.h"
+
+namespace {
+
+class DialogCleaningTest : public MainDialogTest {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        MainDialogTest::SetUp();
+        char tmpl[] = "/tmp/tm-clean-dialog-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    void TearDown() override
+    {
+        MainDialogTest::TearDown();
+        const std::string cmd = "rm -rf '" + dir + "'";
+        if (std::system(cmd.c_str()) != 0)
+            ADD_FAILURE() << "could not remove " << dir;
+    }
+    // The track name <dir>/track5.wav with the counter on the 5.
+    void name_tracks()
+    {
+        const std::string name = dir + "/track5.wav";
+        std::strcpy(app.track_name, name.c_str());
+        app.track_digit_pos = int32_t(name.size() - 5);
+    }
+};
+
+} // namespace
+
+TEST_F(DialogCleaningTest, DeClickerCleansTheLastTrackAndCloseTrackMovesOn)
+{
+    samples16 in(3000, 0);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = int16_t(4000 * std::sin(double(i) * 0.02));
+    in[1000] = 20000;
+    in[1001] = 25000;
+    in[1002] = -22000;
+    write_file(dir + "/track4.wav", wav_bytes(in));
+    open_dialog();
+    name_tracks();
+    type(IDC_THRESHOLD, "11");
+    click(CMD_DECLICKER);
+
+    EXPECT_STREQ(app.cleaned_file_name, (dir + "/tracd4.wav").c_str());
+    EXPECT_EQ(text(IDC_FILE_BOX), dir + "/tracd4.wav");
+    EXPECT_EQ(text(IDC_STATUS), "declick process complete 1 corrections");
+    EXPECT_STREQ(app.track_name, (dir + "/track5.wav").c_str());
+    EXPECT_NE(app.track_in, nullptr) << "the cleaned file is the preview";
+    parsed_wav out = parse_wav(read_file(dir + "/tracd4.wav"));
+    ASSERT_TRUE(out.ok);
+    EXPECT_NE(out.samples()[1001], 25000);
+    EXPECT_TRUE(box_texts().empty());
+
+    click(CMD_DECLICKER);   // Close track
+    EXPECT_EQ(app.track_in, nullptr);
+    EXPECT_STREQ(app.track_name, (dir + "/track6.wav").c_str());
+}
+
+TEST_F(DialogCleaningTest, AMissingTrackIsToldAndTheStatusLineSaysTheRunFailed)
+{
+    open_dialog();
+    name_tracks();
+    std::strcpy(app.result_text, "denoise process complete 9 corrections");
+    click(CMD_DENOISER);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{"File not found/protected"});
+    EXPECT_EQ(text(IDC_STATUS), "cleaning failed: the track cannot be opened");
+    EXPECT_FALSE(file_exists(dir + "/tracn4.wav"));
+    EXPECT_EQ(app.track_in, nullptr);
+}
