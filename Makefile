@@ -27,7 +27,8 @@ screenshot: build
 bench: build
 	@scripts/run-bench $(BUILD)
 
-fuzz: deps
+fuzz:
+	@scripts/install-deps fuzz
 	@scripts/run-fuzz
 
 clean:
