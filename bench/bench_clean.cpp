@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int RATE = 44100;
-constexpr int RUNS = 3;   // best of, against noise from the other users of the machine
+constexpr int RUNS = 5;   // best of, against noise from the other users of the machine
 
 // Times are the process's CPU time (user and system): the machine is
 // shared, and wall time there measures the neighbours as much as the pass.

@@ -229,6 +229,25 @@ TEST_F(DeclickerTest, RepairNeverReachesIntoTheBlockWrittenBefore)
     EXPECT_EQ(s[size_t(b + 3)], -15000);
 }
 
+TEST_F(DeclickerTest, EventListOfABlockNeverRunsPastItsRecords)
+{
+    // 300 clicks in one block: each opens and closes an event, two records
+    // apiece, so the 256 records are used up after 128 clicks. From there
+    // the last record stays open: the clicks are still counted, and
+    // repaired while its length allows.
+    samples16 in(4000, 0);
+    for (int j = 0; j < 300; ++j) {
+        in[size_t(100 + 13 * j)] = 20000;
+        in[size_t(101 + 13 * j)] = -20000;
+    }
+    samples16 s = clean(in, MODE_DECLICK).samples();
+    EXPECT_EQ(app.correction_count, 300);
+    EXPECT_EQ(s[100], 1666);
+    for (int j = 1; j < 128; ++j)
+        ASSERT_EQ(s[size_t(101 + 13 * j)], 0) << "click " << j;
+    EXPECT_EQ(s[size_t(101 + 13 * 299)], -20000) << "the open record's length is past 80 by then";
+}
+
 using FadeTest = CleanTest;
 
 TEST_F(FadeTest, GainRampsInSinglePrecisionAndStopsAtUnity)
