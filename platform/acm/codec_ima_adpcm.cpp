@@ -3,8 +3,10 @@
 //
 // Block layout, per channel a 4-byte header (first sample, step index, 0),
 // then groups of 4 bytes (8 samples, low nibble first) channel by channel.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include "platform/acm/codec.h"
 
 namespace {
@@ -18,13 +20,21 @@ const int16_t step_table[89] = {
 const int8_t index_table[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr int IMA_MAX_SPB = 2048;   // 2041 at 44 and 48 kHz
-constexpr int IMA_SEARCH = 88;      // start indexes tried each side of the last one
+constexpr int IMA_REACH = 14;       // start indexes tried past the best so far
+
+// A block coded from one start index: per sample the code, the decoder's
+// state after it and the squared error so far.
+struct ima_path {
+    uint8_t code[IMA_MAX_SPB];
+    int32_t predictor[IMA_MAX_SPB];
+    uint8_t index[IMA_MAX_SPB];
+    uint64_t error[IMA_MAX_SPB];
+};
 
 struct ima_state {
     int index[2];                   // step index carried from block to block, per channel
     int16_t samples[IMA_MAX_SPB];   // one channel of the block being encoded
-    uint8_t codes[IMA_MAX_SPB];     // its best codes so far
-    uint8_t trial[IMA_MAX_SPB];     // codes of the start index being tried
+    ima_path best;                  // the best start index's path so far
 };
 
 uint32_t ima_samples_per_block(uint16_t block_align, int channels)
@@ -111,21 +121,57 @@ inline uint8_t ima_code(int sample, int& predictor, int& index)
     return code;
 }
 
-// Codes one channel of a block from a start index; returns the squared
-// error, giving up once it passes give_up. codes[i] is sample i's code.
-uint64_t ima_try(const int16_t* x, uint32_t n, int index, uint8_t* codes, uint64_t give_up, int* end_index)
+// Codes path p from start index `start` for samples 1..last (all when last
+// is 0), keeping every step.
+void ima_walk(const int16_t* x, uint32_t n, int start, ima_path& p, uint32_t last)
 {
-    int predictor = x[0];
+    int predictor = x[0], index = start;
     uint64_t error = 0;
-    for (uint32_t i = 1; i < n; ++i) {
-        codes[i] = ima_code(x[i], predictor, index);
+    p.predictor[0] = predictor;
+    p.index[0] = uint8_t(start);
+    p.error[0] = 0;
+    uint32_t end = last ? last + 1 : n;
+    for (uint32_t i = 1; i < end; ++i) {
+        p.code[i] = ima_code(x[i], predictor, index);
         int64_t e = x[i] - predictor;
         error += uint64_t(e * e);
-        if (error > give_up)
-            return error;
+        p.predictor[i] = predictor;
+        p.index[i] = uint8_t(index);
+        p.error[i] = error;
     }
-    *end_index = index;
-    return error;
+}
+
+// Codes samples 1..n-1 of one channel from start index `start` into st->best
+// when that beats the best so far (then true). Two paths that reach the same decoder
+// state at the same sample go on identically, so a trial stops as soon as it
+// meets the best path (or its error passes the best total) and borrows the
+// rest: every start index costs only the samples until the paths meet.
+bool ima_try(ima_state* st, uint32_t n, int start)
+{
+    const int16_t* x = st->samples;
+    ima_path& best = st->best;
+    const uint64_t best_total = best.error[n - 1];
+    int predictor = x[0], index = start;
+    uint64_t error = 0;
+    for (uint32_t i = 1; i < n; ++i) {
+        ima_code(x[i], predictor, index);
+        int64_t e = x[i] - predictor;
+        error += uint64_t(e * e);
+        if (error >= best_total)
+            return false;
+        if (predictor == best.predictor[i] && index == best.index[i]) {
+            if (error >= best.error[i])
+                return false;
+            // The trial's head and the best path's tail make the new best.
+            uint64_t shift_down = best.error[i] - error;
+            for (uint32_t j = i + 1; j < n; ++j)
+                best.error[j] -= shift_down;
+            ima_walk(x, n, start, best, i);
+            return false;
+        }
+    }
+    ima_walk(x, n, start, best, 0);   // never met the best path and ended lower
+    return true;
 }
 
 int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, uint8_t* dst)
@@ -140,23 +186,24 @@ int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, ui
         for (int ch = 0; ch < channels; ++ch) {
             for (uint32_t i = 0; i < spb; ++i)
                 st->samples[i] = load_s16(in + 2 * (i * channels + ch));
-            // A block may start from any step index: try those near the one
-            // the previous block ended with and keep the least error.
-            uint64_t best = UINT64_MAX;
-            int best_index = st->index[ch], end_index = st->index[ch];
-            for (int k = 0; k <= 2 * IMA_SEARCH; ++k) {
-                int index = st->index[ch] + (k & 1 ? (k + 1) / 2 : -(k / 2));
-                if (index < 0 || index > 88)
-                    continue;
-                int ended = index;
-                uint64_t e = ima_try(st->samples, spb, index, st->trial, best, &ended);
-                if (e < best) {
-                    best = e;
-                    best_index = index;
-                    end_index = ended;
-                    std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
+            // A block may start from any step index. Start from the one the
+            // previous block ended with and widen the search on both sides
+            // while a start within IMA_REACH of the best so far is untried.
+            const int carried = st->index[ch];
+            ima_walk(st->samples, spb, carried, st->best, 0);
+            int best_start = carried, low = carried, high = carried;
+            while (low > std::max(0, best_start - IMA_REACH) || high < std::min(88, best_start + IMA_REACH)) {
+                for (int side = 0; side < 2; ++side) {
+                    int index = side == 0 ? low - 1 : high + 1;
+                    if (index < std::max(0, best_start - IMA_REACH) || index > std::min(88, best_start + IMA_REACH))
+                        continue;
+                    (side == 0 ? low : high) = index;
+                    if (ima_try(st, spb, index))
+                        best_start = index;
                 }
             }
+            const ima_path& best = st->best;
+            const int best_index = best.index[0];
             uint8_t* h = out + 4 * ch;
             store_u16(h, uint16_t(st->samples[0]));
             h[2] = uint8_t(best_index);
@@ -167,11 +214,11 @@ int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, ui
                 uint32_t k = (i - 1) % 8;
                 uint8_t* group = data + ((i - 1) / 8) * 4 * channels;
                 if (k & 1)
-                    group[k / 2] |= uint8_t(st->codes[i] << 4);
+                    group[k / 2] |= uint8_t(best.code[i] << 4);
                 else
-                    group[k / 2] = st->codes[i];
+                    group[k / 2] = best.code[i];
             }
-            st->index[ch] = end_index;
+            st->index[ch] = best.index[spb - 1];
         }
     }
     return int64_t(blocks) * align;
