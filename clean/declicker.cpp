@@ -37,7 +37,8 @@ struct declick_state {
     int window;
     bool rings_loaded;
     int16_t* smoothed;      // area 0
-    int16_t* image;         // area 3, the output image
+    int16_t* image;         // the output image: the samples are put right into the
+                            // output buffer, repairs and all (area 3 stays unused)
     event_record* events;
 };
 declick_state run;
@@ -76,6 +77,7 @@ int start_block()
         if (tries == 2 || write_output_buffer() != 0)
             return -6;
     run.block_start = out.next;
+    run.image = reinterpret_cast<int16_t*>(out.next);
     run.block_cap = int32_t((out.end_write - out.next) / 2);
     run.wi = 0;
     run.event_current = run.event_last = 0;
@@ -176,7 +178,7 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
     constexpr int frame_bytes = 2 * CHANNELS;
     const int32_t slope_limit = app.slope_limit;
     const bool warm = app.buffers_done >= 1;   // a buffer done before: the residual test is on at once
-    int16_t* const image = run.image;
+    int16_t* image = run.image;
     int16_t* const smoothed = run.smoothed;
     event_record* const list = run.events;
     int view_wait = (VIEW_EVERY - i % VIEW_EVERY) % VIEW_EVERY;   // frames until i is a multiple of 6
@@ -196,6 +198,7 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
             return -6;
         wi = 0;
         block_cap = run.block_cap;
+        image = run.image;
         event_current = event_last = 0;
         return 0;
     };
@@ -346,7 +349,6 @@ int run_pass(int window_setting)
     }
     std::memset(app.work_area, 0, size_t(2 * block_bytes()));
     run.smoothed = reinterpret_cast<int16_t*>(app.work_area);
-    run.image = reinterpret_cast<int16_t*>(app.work_area + 3 * block_bytes());
     run.events = reinterpret_cast<event_record*>(app.work_area + 4 * block_bytes());
     int32_t total = int32_t(track_frames());
     run.channels = track_channels();
@@ -449,8 +451,6 @@ void repair_event(const event_record* record)
 int32_t flush_output_block(uint8_t* end)
 {
     riff_info& out = app.track_out_info;
-    const size_t bytes = size_t(end - out.next);
-    std::memcpy(out.next, run.image, bytes);
     out.next = end;
     const int64_t before = out.disk_offset;
     if (write_output_buffer() != 0)

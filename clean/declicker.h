@@ -30,8 +30,9 @@ int declick_wide_pass();
 // Returns the frames processed, 0 when the data ends first, or -6.
 int declick_frames(uint8_t** position, const uint8_t* end, int window, int count, const uint8_t* carried);
 
-// Copies the output image from the output buffer's position up to `end`
-// into the buffer and writes it out. The bytes the file grew by, or -6.
+// Writes the output block, from the output buffer's position up to `end`,
+// out to the file (the block is built in the buffer itself). The bytes the
+// file grew by, or -6.
 int32_t flush_output_block(uint8_t* end);
 
 // History of one channel, newest first: window + 2 entries in use.
