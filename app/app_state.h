@@ -99,8 +99,10 @@ struct AppState {
     acm_stream conversion_stream = nullptr;
     acm_stream_header conversion_header = {};
     uint32_t conversion_output_bytes = 0; // bytes the stream may produce per buffer
-    uint8_t* conversion_block = nullptr;  // source area, then conversion_output
+    uint8_t* conversion_block = nullptr;  // source area, conversion_output, then the held-over area
     uint8_t* conversion_output = nullptr;
+    uint32_t conversion_source_block = 0; // source bytes of one codec block
+    uint32_t conversion_carry_bytes = 0;  // source bytes held over to the next buffer (< one block)
 
     // --- capture file
     plain_file capture_file_handle = nullptr;

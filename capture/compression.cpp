@@ -52,6 +52,7 @@ void free_conversion_block()
     std::free(app.conversion_block);
     app.conversion_block = nullptr;
     app.conversion_output = nullptr;
+    app.conversion_carry_bytes = 0;
 }
 
 void release_conversion()
@@ -84,7 +85,10 @@ acm_stream open_conversion(const wave_format* source, const wave_format* destina
     }
     app.conversion_output_bytes = output_bytes;
 
-    uint64_t total = uint64_t(app.record_buffer_bytes) + output_bytes;
+    // Behind the output lies room for one source block held over from the
+    // end of one buffer to the start of the next.
+    const uint32_t source_block = acm_source_block_bytes(destination);
+    uint64_t total = uint64_t(app.record_buffer_bytes) + output_bytes + source_block;
     uint8_t* block = nullptr;
     if (!block_alloc_fails)
         block = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
@@ -96,6 +100,8 @@ acm_stream open_conversion(const wave_format* source, const wave_format* destina
     }
     app.conversion_block = block;
     app.conversion_output = block + app.record_buffer_bytes;
+    app.conversion_source_block = source_block;
+    app.conversion_carry_bytes = 0;
     app.conversion_header = {};
     app.conversion_header.struct_size = sizeof(acm_stream_header);
     app.conversion_header.src = block;
@@ -113,21 +119,80 @@ acm_stream open_conversion(const wave_format* source, const wave_format* destina
     return stream;
 }
 
+namespace {
+// One conversion of `length` source bytes at src into the output from
+// offset `at`; the header is put back as it was prepared. 0 or the code.
+unsigned convert_part(acm_stream stream, uint8_t* src, uint32_t length, uint32_t at, uint32_t* used,
+                      uint32_t* made)
+{
+    acm_stream_header& h = app.conversion_header;
+    uint8_t* const prepared_src = h.src;
+    const uint32_t prepared_length = h.src_length;
+    h.src = src;
+    h.src_length = length;
+    h.dst = app.conversion_output + at;
+    h.dst_length = app.conversion_output_bytes - at;
+    unsigned code = acm_stream_convert(stream, &h, ACM_STREAMCONVERTF_BLOCKALIGN);
+    *used = h.src_length_used;
+    *made = h.dst_length_used;
+    h.src = prepared_src;
+    h.src_length = prepared_length;
+    h.dst = app.conversion_output;
+    h.dst_length = app.conversion_output_bytes;
+    return code;
+}
+} // namespace
+
 uint32_t convert_buffer(acm_stream stream)
 {
-    // Every buffer on its own: only whole source blocks are taken, and the
-    // reset leaves the codec's history in place for the next buffer.
-    unsigned code = acm_stream_convert(stream, &app.conversion_header, ACM_STREAMCONVERTF_BLOCKALIGN);
+    // The codec takes whole blocks only. What is left at the end of a buffer
+    // (less than a block) is held over and goes in front of the next buffer,
+    // so a recording loses nothing between buffers; the reset leaves the
+    // codec's history in place for the next buffer.
+    acm_stream_header& h = app.conversion_header;
+    uint8_t* const source = app.conversion_block;
+    uint8_t* const held = app.conversion_output + app.conversion_output_bytes;
+    const uint32_t length = h.src_length;
+    const uint32_t block = app.conversion_source_block;
+    uint32_t start = 0, made = 0, used = 0, part = 0;
+    unsigned code = 0;
+    if (app.conversion_carry_bytes && block && held) {
+        // Complete the held block with the head of this buffer.
+        uint32_t need = block - app.conversion_carry_bytes;
+        if (need > length)
+            need = length;
+        std::memcpy(held + app.conversion_carry_bytes, source, need);
+        app.conversion_carry_bytes += need;
+        start = need;
+        if (app.conversion_carry_bytes == block)
+            code = convert_part(stream, held, block, 0, &used, &made);
+        if (!code && used == block)
+            app.conversion_carry_bytes = 0;
+    }
+    if (!code && !app.conversion_carry_bytes)
+        code = convert_part(stream, source + start, length - start, made, &used, &part);
     if (code) {
+        app.conversion_carry_bytes = 0;   // this buffer is lost; the next starts clean
         acm_error("acmStreamConvert", code);
         return 0;
     }
+    made += part;
+    // Keep the tail that made no whole block.
+    if (!app.conversion_carry_bytes && block) {
+        uint32_t tail = length - start - used;
+        if (tail >= block)
+            tail = 0;   // no room was left for it: not expected with the sized output
+        std::memcpy(held, source + start + used, tail);
+        app.conversion_carry_bytes = tail;
+    }
+    h.src_length_used = length;
+    h.dst_length_used = made;
     code = acm_stream_reset(stream, 0);
     if (code) {
         acm_error("acmStreamReset", code);
         return 0;
     }
-    return app.conversion_header.dst_length_used;
+    return made;
 }
 
 void acm_error(const char* operation, unsigned code)

@@ -8,9 +8,13 @@
 int choose_format(CaptureBufferRing* ring);     // 0 after a choice, -1 on cancel
 // Opens, sizes and prepares the stream from source to destination; the
 // stream, or null after the failing step was reported (and the stream and
-// its block released). Allocates conversion_block (calloc).
+// its block released). Allocates conversion_block (calloc): the source
+// area, conversion_output, then room for one source block held over.
 acm_stream open_conversion(const wave_format* source, const wave_format* destination);
-uint32_t convert_buffer(acm_stream stream);     // bytes produced, 0 after a report
+// Converts the source area's whole blocks; a partial block at its end is held
+// over and converted in front of the next buffer. Bytes produced, 0 after a
+// report (that buffer is dropped).
+uint32_t convert_buffer(acm_stream stream);
 void acm_error(const char* operation, unsigned code);
 
 // Frees conversion_block (std::free) and clears it and conversion_output:

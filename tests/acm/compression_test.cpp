@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include "capture/compression.h"
+#include "tests/acm/codec_check.h"
+#include "tests/support/music_signal.h"
 #include "tests/support/main_dialog_fixture.h"
 
 namespace {
@@ -114,7 +116,7 @@ TEST_F(Compression, OpenSizesTheBlockAndPreparesTheOneHeader)
     EXPECT_TRUE(headless_message_boxes().empty());
 }
 
-TEST_F(Compression, ConvertTakesWholeBlocksOfEveryBufferAndKeepsTheCodecGoing)
+TEST_F(Compression, PcmBuffersConvertToThemselves)
 {
     acm_stream s = open_for("pcm,44100,2,16");
     ASSERT_NE(s, nullptr);
@@ -123,14 +125,32 @@ TEST_F(Compression, ConvertTakesWholeBlocksOfEveryBufferAndKeepsTheCodecGoing)
         app.conversion_block[i] = uint8_t(i * 7);
     ASSERT_EQ(convert_buffer(s), 8192u);
     EXPECT_EQ(std::memcmp(app.conversion_output, app.conversion_block, 8192), 0);
+    EXPECT_EQ(app.conversion_carry_bytes, 0u);
+}
 
-    release_conversion();
-    s = open_for("ima-adpcm,44100,2");
+TEST_F(Compression, WhatIsLeftOfABufferGoesInFrontOfTheNextSoNothingIsLost)
+{
+    // 8192-byte buffers against blocks of 2041 frames (8164 bytes): each buffer
+    // leaves 28 bytes, which the next one takes up.
+    const char* spelling = "ima-adpcm,44100,2";
+    acm_stream s = open_for(spelling);
     ASSERT_NE(s, nullptr);
     app.conversion_stream = s;
-    EXPECT_EQ(convert_buffer(s), 2048u);   // one block of 2041 frames; 7 frames dropped
-    EXPECT_EQ(app.conversion_header.src_length_used, 2041u * 4);
-    EXPECT_EQ(convert_buffer(s), 2048u);
+    const uint32_t buffers = 600;
+    std::vector<int16_t> signal = music_signal(44100, 2, buffers * 2048);
+    std::vector<uint8_t> recorded;
+    for (uint32_t b = 0; b < buffers; ++b) {
+        std::memcpy(app.conversion_block, reinterpret_cast<const uint8_t*>(signal.data()) + size_t(b) * 8192, 8192);
+        uint32_t n = convert_buffer(s);
+        recorded.insert(recorded.end(), app.conversion_output, app.conversion_output + n);
+    }
+    EXPECT_EQ(recorded.size(), size_t(buffers) * 8192 / 8164 * 2048);
+    EXPECT_EQ(app.conversion_carry_bytes, size_t(buffers) * 8192 % 8164);
+    // The same bytes as the whole signal converted in one piece.
+    format_area dst = codec_check::format_of(spelling);
+    std::vector<uint8_t> whole = codec_check::encode_all(dst, signal, buffers * 8192);
+    whole.resize(recorded.size());
+    EXPECT_EQ(recorded, whole);
     EXPECT_TRUE(headless_message_boxes().empty());
 }
 
