@@ -219,7 +219,7 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
                 if (cur->peak == 0)
                     cur->peak = m;
                 ++cur->length;
-            } else if (cur->peak != 0 && slope_run != 0 && cur->end_value == 0) {
+            } else if (slope_run != 0 && cur->peak != 0 && cur->end_value == 0) {
                 cur->end_value = m;
                 if (i > (cur->length >> 1))
                     repair_at(cur, wi);   // a slope's repair is not counted
