@@ -4,10 +4,14 @@
 // image that its overlay shows above the controls, so they survive covering.
 #include "platform/qt/qt_widgets.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
+#include <QWidget>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -18,7 +22,14 @@ struct surface {
     QImage image;
     QWidget* overlay = nullptr;   // lives as long as this entry
     bool update_pending = false;
+    QRect dirty;                  // drawn since the overlay last showed it
+    QElapsedTimer shown;          // since the last immediate repaint
 };
+
+// While a command runs long on the GUI thread (a cleaning pass draws the
+// wave view after every buffer), no event is handled; the drawings are then
+// shown at once, but not more often than this.
+constexpr int IMMEDIATE_REPAINT_MS = 40;
 
 // The playback timer draws from its own thread while the GUI thread shows
 // the image; both go through this lock.
@@ -97,6 +108,66 @@ void paint_pie(QPainter& p, const draw_call& call)
     p.drawPath(path);
 }
 
+// One-pixel lines straight into the image: a cleaning pass draws a
+// polyline of a few hundred points after every buffer, and this is several
+// times quicker than the painter's stroker. Every segment leaves out its
+// end point. False when the segment leaves the image (the painter clips it).
+bool plot_thin_line(QImage& image, int x0, int y0, int x1, int y1, QRgb color)
+{
+    if (image.devicePixelRatio() != 1.0 || !image.rect().contains(x0, y0) || !image.rect().contains(x1, y1))
+        return false;
+    int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
+    int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
+    int err = dx + dy;
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    while (x0 != x1 || y0 != y1) {
+        reinterpret_cast<QRgb*>(bits + y0 * stride)[x0] = color;
+        int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x0 += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y0 += sy;
+        }
+    }
+    return true;
+}
+
+bool plot_thin(QImage& image, const draw_call& call)
+{
+    if (call.pen_null || call.pen_width > 1 || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    QRgb color = qRgb(int(red_of(call.pen_color)), int(green_of(call.pen_color)), int(blue_of(call.pen_color)));
+    if (call.op == DRAW_LINE)
+        return plot_thin_line(image, call.v[0], call.v[1], call.v[2], call.v[3], color);
+    QRect bounds = image.rect();
+    for (const point& p : call.points)
+        if (!bounds.contains(p.x, p.y))
+            return false;
+    for (size_t i = 1; i < call.points.size(); ++i)
+        plot_thin_line(image, call.points[i - 1].x, call.points[i - 1].y, call.points[i].x, call.points[i].y, color);
+    return true;
+}
+
+// The pixels a call may touch, for the repaint.
+QRect bounds_of(const draw_call& call)
+{
+    QRect r;
+    if (call.op == DRAW_POLYLINE) {
+        for (const point& p : call.points)
+            r |= QRect(p.x, p.y, 1, 1);
+    } else if (call.op == DRAW_LINE) {
+        r = QRect(QPoint(call.v[0], call.v[1]), QPoint(call.v[2], call.v[3])).normalized();
+    } else {
+        r = QRect(QPoint(call.v[0], call.v[1]), QPoint(call.v[2], call.v[3])).normalized();
+    }
+    int grow = call.pen_width / 2 + 2;
+    return r.adjusted(-grow, -grow, grow, grow);
+}
+
 void invert(QImage& image, const int* v, QRgb under)
 {
     QRect r = QRect(QPoint(v[0], v[1]), QPoint(v[2] - 1, v[3] - 1)).normalized();
@@ -122,6 +193,8 @@ void qt_paint_call(QImage& image, const draw_call& call, QRgb under)
         invert(image, call.v, under);
         return;
     }
+    if ((call.op == DRAW_LINE || call.op == DRAW_POLYLINE) && plot_thin(image, call))
+        return;
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
     switch (call.op) {
@@ -184,6 +257,8 @@ void qt_surface_paint_on(QPainter& p, window dialog, const QRect& area)
     auto it = surfaces.find(dialog);
     if (it == surfaces.end())
         return;
+    if (area.contains(it->second->dirty))
+        it->second->dirty = QRect();
     p.drawImage(area, it->second->image, area);
 }
 
@@ -215,25 +290,43 @@ void qt_surface_draw(const draw_call& call)
     // Only dialogs keep what is drawn on them; a control drawn on outside
     // its own painting would lose it at once, so such calls are dropped.
     // The target is looked up, never followed, as it may already be gone.
-    std::lock_guard<std::mutex> lock(surfaces_mutex);
-    auto it = surfaces.find(call.target);
-    if (it == surfaces.end())
-        return;
-    surface& s = *it->second;
-    qt_paint_call(s.image, call, qt_dialog_background().rgb());
-    if (!s.update_pending && s.overlay) {
-        // One repaint is asked at a time; Qt drops it if the overlay goes.
-        s.update_pending = true;
-        QWidget* overlay = s.overlay;
-        window dialog = call.target;
-        QMetaObject::invokeMethod(overlay, [overlay, dialog] {
-            {
-                std::lock_guard<std::mutex> lock(surfaces_mutex);
-                auto it = surfaces.find(dialog);
-                if (it != surfaces.end())
+    QWidget* repaint_now = nullptr;
+    QRect repaint_area;
+    {
+        std::lock_guard<std::mutex> lock(surfaces_mutex);
+        auto it = surfaces.find(call.target);
+        if (it == surfaces.end())
+            return;
+        surface& s = *it->second;
+        qt_paint_call(s.image, call, qt_dialog_background().rgb());
+        s.dirty |= bounds_of(call) & s.image.rect();
+        if (!s.overlay)
+            return;
+        bool gui = QThread::currentThread() == s.overlay->thread();
+        if (gui && !painting_button && (!s.shown.isValid() || s.shown.elapsed() >= IMMEDIATE_REPAINT_MS)) {
+            s.shown.start();
+            repaint_now = s.overlay;
+            repaint_area = s.dirty;
+        } else if (!s.update_pending) {
+            // One repaint is asked at a time; Qt drops it if the overlay goes.
+            s.update_pending = true;
+            QWidget* overlay = s.overlay;
+            window dialog = call.target;
+            QMetaObject::invokeMethod(overlay, [overlay, dialog] {
+                QRect area;
+                {
+                    std::lock_guard<std::mutex> lock(surfaces_mutex);
+                    auto it = surfaces.find(dialog);
+                    if (it == surfaces.end())
+                        return;
                     it->second->update_pending = false;
-            }
-            overlay->update();
-        }, Qt::QueuedConnection);
+                    area = it->second->dirty;
+                }
+                overlay->update(area);
+            }, Qt::QueuedConnection);
+        }
     }
+    // Outside the lock: painting the overlay takes it.
+    if (repaint_now && !repaint_area.isEmpty() && repaint_now->isVisible() && !repaint_now->paintingActive())
+        repaint_now->repaint(repaint_area);
 }

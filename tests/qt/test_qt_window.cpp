@@ -363,8 +363,21 @@ TEST_F(QtWindow, DrawingCallsLandOnTheSurfacePixelByPixel)
     EXPECT_EQ(qAlpha(surface_pixel(d, 40, 5)), 0);
     point pts[] = {{50, 5}, {60, 5}, {60, 15}};
     polyline(c, pts, 3);
+    EXPECT_EQ(surface_pixel(d, 60, 5), qRgb(0, 255, 0));   // a corner is drawn once
     EXPECT_EQ(surface_pixel(d, 60, 14), qRgb(0, 255, 0));
     EXPECT_EQ(qAlpha(surface_pixel(d, 60, 15)), 0);
+    move_to(c, 70, 60);
+    line_to(c, 80, 70);
+    EXPECT_EQ(surface_pixel(d, 70, 60), qRgb(0, 255, 0));
+    EXPECT_EQ(surface_pixel(d, 75, 65), qRgb(0, 255, 0));
+    EXPECT_EQ(surface_pixel(d, 79, 69), qRgb(0, 255, 0));
+    EXPECT_EQ(qAlpha(surface_pixel(d, 80, 70)), 0);
+    // A line that leaves the surface is clipped, not lost.
+    move_to(c, -10, 50);
+    line_to(c, 20, 50);
+    EXPECT_EQ(surface_pixel(d, 0, 50), qRgb(0, 255, 0));
+    EXPECT_EQ(surface_pixel(d, 19, 50), qRgb(0, 255, 0));
+    EXPECT_EQ(qAlpha(surface_pixel(d, 20, 50)), 0);
 
     // A wide pen draws a thick bar around its line; a zero-length line nothing.
     gdi bar = create_pen(6, rgb(255, 255, 0));
