@@ -202,7 +202,7 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
         QString pat = QString::fromUtf8(pattern && *pattern ? pattern : "*");
         if (!filter_text.contains('('))
             filter_text += QStringLiteral(" (") + pat + QStringLiteral(")");
-        QFileInfo start(QString::fromUtf8(name));
+        QFileInfo start(QString::fromUtf8(name, qsizetype(strnlen(name, size_t(size)))));
         QString suggestion = start.fileName();
         QString directory = start.absolutePath();
         for (;;) {
