@@ -7,6 +7,7 @@
 // drops the held part (a recording stopped by the user drops the device's
 // queued buffers the same way).
 #include <cstdlib>
+#include <cstring>
 #include <lame/lame.h>
 #include "platform/acm/codec.h"
 
@@ -78,45 +79,80 @@ lame_global_flags* new_encoder(const wave_format* f)
     return gf;
 }
 
+struct mp3_state {
+    lame_global_flags* lame;
+    short scratch[2 * 1152];   // aligned copy of source that arrives at an odd address
+};
+
+lame_global_flags* encoder_of(acm_stream_object* s) { return static_cast<mp3_state*>(s->state)->lame; }
+
 unsigned mp3_open(acm_stream_object* s)
 {
-    lame_global_flags* gf = new_encoder(&s->dst.fmt);
-    if (!gf)
+    auto* st = static_cast<mp3_state*>(std::calloc(1, sizeof(mp3_state)));
+    if (!st)
+        return MMSYSERR_NOMEM;
+    st->lame = new_encoder(&s->dst.fmt);
+    if (!st->lame) {
+        std::free(st);
         return ACMERR_NOTPOSSIBLE;
-    s->state = gf;
+    }
+    s->state = st;
     return 0;
 }
 
 void mp3_close(acm_stream_object* s)
 {
-    if (s->state)
-        lame_close(static_cast<lame_global_flags*>(s->state));
+    auto* st = static_cast<mp3_state*>(s->state);
+    if (st) {
+        lame_close(st->lame);
+        std::free(st);
+    }
     s->state = nullptr;
 }
 
 void mp3_restart(acm_stream_object* s)
 {
+    auto* st = static_cast<mp3_state*>(s->state);
     lame_global_flags* fresh = new_encoder(&s->dst.fmt);
     if (!fresh)
         return;     // keep the old encoder: the stream stays usable
-    lame_close(static_cast<lame_global_flags*>(s->state));
-    s->state = fresh;
+    lame_close(st->lame);
+    st->lame = fresh;
+}
+
+int lame_feed(lame_global_flags* gf, int channels, short* pcm, uint32_t frames, uint8_t* dst, int room)
+{
+    return channels == 2 ? lame_encode_buffer_interleaved(gf, pcm, int(frames), dst, room)
+                         : lame_encode_buffer(gf, pcm, pcm, int(frames), dst, room);
 }
 
 int64_t mp3_encode(acm_stream_object* s, const uint8_t* src, uint32_t frames, uint8_t* dst)
 {
-    auto* gf = static_cast<lame_global_flags*>(s->state);
+    auto* st = static_cast<mp3_state*>(s->state);
+    const int channels = s->dst.fmt.channels;
     int room = int(mp3_max_output(&s->dst.fmt, frames));
-    // LAME reads the samples as native shorts; the manager runs little-endian.
-    short* pcm = reinterpret_cast<short*>(const_cast<uint8_t*>(src));
-    int n = s->dst.fmt.channels == 2 ? lame_encode_buffer_interleaved(gf, pcm, int(frames), dst, room)
-                                     : lame_encode_buffer(gf, pcm, pcm, int(frames), dst, room);
-    return n >= 0 ? n : -1;
+    // LAME reads native shorts; the manager runs little-endian. Source at an
+    // odd address (a held-over tail) goes through the aligned scratch.
+    if ((reinterpret_cast<uintptr_t>(src) & 1) == 0) {
+        int n = lame_feed(st->lame, channels, reinterpret_cast<short*>(const_cast<uint8_t*>(src)), frames, dst, room);
+        return n >= 0 ? n : -1;
+    }
+    int64_t made = 0;
+    const uint32_t chunk = 1152;
+    for (uint32_t done = 0; done < frames; done += chunk) {
+        uint32_t n = frames - done < chunk ? frames - done : chunk;
+        std::memcpy(st->scratch, src + size_t(done) * 2 * channels, size_t(n) * 2 * channels);
+        int out = lame_feed(st->lame, channels, st->scratch, n, dst + made, int(room - made));
+        if (out < 0)
+            return -1;
+        made += out;
+    }
+    return made;
 }
 
 int64_t mp3_flush(acm_stream_object* s, uint8_t* dst, uint32_t room)
 {
-    int n = lame_encode_flush(static_cast<lame_global_flags*>(s->state), dst, int(room));
+    int n = lame_encode_flush(encoder_of(s), dst, int(room));
     return n >= 0 ? n : -1;
 }
 } // namespace
