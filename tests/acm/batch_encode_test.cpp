@@ -126,6 +126,7 @@ TEST(BatchEncode, RefusalsSayWhyAndWriteNothing)
         {"encode " + in + " '" + out + "' --rate=3", 2, "unknown option"},
         {"encode '" + dir.file("missing.wav") + "' '" + out + "' --format=pcm,44100,2,16", 1, "no such file"},
         {"encode " + in + " " + in + " --format=pcm,44100,2,16", 1, "is the input file"},
+        {"encode " + in + " '" + dir.path + "' --format=pcm,44100,2,16", 1, "is not a plain file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

@@ -164,7 +164,16 @@ int encode(int argc, char** argv)
         return fail("the conversion stream could not be opened");
     app.conversion_stream = stream;
 
-    std::remove(out_name);   // a shorter new file must not keep an old tail
+    // A shorter new file must not keep an old file's tail; only a plain file
+    // is ever removed.
+    struct stat old_out;
+    if (stat(out_name, &old_out) == 0) {
+        if (!S_ISREG(old_out.st_mode)) {
+            release_conversion();
+            return fail(std::string(out_name) + " exists and is not a plain file");
+        }
+        std::remove(out_name);
+    }
     bool existed = false;
     app.capture_file_handle = plain_open_or_create(out_name, &existed);
     if (!app.capture_file_handle) {
