@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,7 +27,9 @@ std::string slurp(const std::string& path)
 
 BatchRun run_batch(const std::string& args)
 {
-    std::string base = testing::TempDir() + "batch_dispatch";
+    // ctest runs the cases of this file side by side: each run gets its own files.
+    static int runs = 0;
+    std::string base = testing::TempDir() + "batch_dispatch_" + std::to_string(getpid()) + "_" + std::to_string(runs++);
     std::string cmd = std::string("'") + TM_BATCH_PROGRAM + "' " + args + " >" + base + ".out 2>" + base + ".err";
     BatchRun r;
     int raw = std::system(cmd.c_str());
