@@ -46,7 +46,3 @@ void on_playback_done(wave_header*) {}
 void on_playback_refill() {}
 void restart_play_timer() {}
 void kill_play_timer() {}
-
-// About box and mixer
-void show_about_box() {}
-void launch_mixer() {}

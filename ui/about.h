@@ -2,5 +2,16 @@
 #pragma once
 #include "platform/window/window.h"
 
+// The "?" command: the About box, modal, with no owner; returns when OK
+// closes it (Esc and the close box do not).
 void show_about_box();
+// The Mixer command: starts the desktop's volume control program, the
+// first one installed; with none, nothing happens and nothing is shown.
 void launch_mixer();
+
+// The About box's procedure: control 1010 becomes a link on every opening,
+// shown blue on the box's background; only OK ends the box, with 0.
+msg_result about_dialog_proc(window dialog, unsigned message, wparam wp, lparam lp);
+// The link's procedure: a hand over it, and its text opened as a web
+// address when the left button is released over it.
+msg_result link_wnd_proc(window w, unsigned message, wparam wp, lparam lp);

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QStyle>
@@ -155,6 +156,87 @@ protected:
     }
 };
 
+// A static text. Whenever it paints it asks the dialog procedure for its
+// colours (WM_CTLCOLORSTATIC); with SS_NOTIFY it takes the mouse: the
+// pointer's shape comes from WM_SETCURSOR, and the left button pressed
+// and released over it reaches the control's procedure.
+class static_widget : public QLabel {
+public:
+    window_object* model;
+    static_widget(window_object* m, QWidget* parent) : QLabel(parent), model(m)
+    {
+        setMouseTracking(true);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        static_colors c;
+        if (!model || !window_core_static_colors(model, &c)) {
+            QLabel::paintEvent(e);
+            return;
+        }
+        QPainter p(this);
+        if (!c.brush_null)
+            p.fillRect(rect(), color_of(c.brush));
+        p.setFont(font());
+        QRect area = contentsRect();
+        int flags = int(alignment()) | (wordWrap() ? int(Qt::TextWordWrap) : 0);
+        if (c.mode == OPAQUE_BK)
+            p.fillRect(p.fontMetrics().boundingRect(area, flags, text()) & area, color_of(c.background));
+        p.setPen(isEnabled() ? color_of(c.text) : palette().color(QPalette::Disabled, QPalette::WindowText));
+        p.drawText(area, flags, text());
+    }
+
+    void enterEvent(QEnterEvent* e) override
+    {
+        ask_cursor();
+        QLabel::enterEvent(e);
+    }
+
+    void mouseMoveEvent(QMouseEvent* e) override
+    {
+        ask_cursor();
+        e->accept();
+    }
+
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        if (!model || e->button() != Qt::LeftButton) {
+            QLabel::mousePressEvent(e);
+            return;
+        }
+        QPoint at = e->position().toPoint();
+        window_core_mouse_button(model, WM_LBUTTONDOWN, at.x(), at.y());
+        e->accept();
+    }
+
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (!model || e->button() != Qt::LeftButton) {
+            QLabel::mouseReleaseEvent(e);
+            return;
+        }
+        // The press grabbed the mouse; a release carried off the control
+        // is no click on it.
+        QPoint at = e->position().toPoint();
+        if (rect().contains(at))
+            window_core_mouse_button(model, WM_LBUTTONUP, at.x(), at.y());
+        e->accept();
+    }
+
+private:
+    void ask_cursor()
+    {
+        if (!model)
+            return;
+        if (window_core_cursor_over(model) == CURSOR_HAND)
+            setCursor(Qt::PointingHandCursor);
+        else
+            unsetCursor();
+    }
+};
+
 // What a control shows, copied from the model so that it can travel to the
 // GUI thread.
 struct control_look {
@@ -162,6 +244,7 @@ struct control_look {
     bool enabled = true;
     bool pushed = false;
     bool underline = false;
+    bool notify = false;         // a static that takes the mouse
     int points = 8;
     std::string face;
 };
@@ -172,6 +255,7 @@ control_look look_of(window w)
     l.text = w->text;
     l.enabled = w->enabled;
     l.pushed = (w->button_state & BST_PUSHED) != 0;
+    l.notify = (w->style & SS_NOTIFY) != 0;
     if (w->font_) {
         l.underline = w->font_->underline;
         l.points = w->font_->points;
@@ -210,6 +294,7 @@ void show_look(QWidget* widget, control_kind kind, bool is_dialog, const control
     case CTL_LTEXT:
     case CTL_CTEXT:
         static_cast<QLabel*>(widget)->setText(text);
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents, !l.notify);
         break;
     case CTL_WHITERECT:
     case CTL_STATIC_AREA:
@@ -249,7 +334,7 @@ QWidget* make_control(window c, QWidget* parent)
     }
     case CTL_LTEXT:
     case CTL_CTEXT: {
-        auto* l = new QLabel(parent);
+        auto* l = new static_widget(c, parent);
         l->setTextFormat(Qt::PlainText);   // names and numbers, never markup
         l->setWordWrap(true);
         l->setAlignment((c->kind == CTL_CTEXT ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
@@ -401,6 +486,8 @@ void qt_destroy_dialog_widgets(window dialog)
     for (window c : dialog->children) {
         if (c->kind == CTL_PUSHBUTTON || c->kind == CTL_DEFPUSHBUTTON)
             static_cast<button_widget*>(c->view)->model = nullptr;
+        if (c->kind == CTL_LTEXT || c->kind == CTL_CTEXT)
+            static_cast<static_widget*>(c->view)->model = nullptr;
         c->view = nullptr;
     }
     w->model = nullptr;

@@ -6,6 +6,7 @@
 #include "platform/qt/qt_widgets.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -246,9 +248,26 @@ void draw(const draw_call& call)
     qt_surface_draw(call);
 }
 
+int open_url(const char* url)
+{
+    bool opened = false;
+    std::string text = url;
+    on_gui([&] {
+        QUrl address(QString::fromStdString(text), QUrl::StrictMode);
+        opened = address.isValid() && QDesktopServices::openUrl(address);
+    });
+    return opened ? 0 : -1;
+}
+
+int start_program(const char* path)
+{
+    return window_core_spawn_program(path);
+}
+
 const window_backend qt_backend = {
     "qt", base_units, client_origin, create_dialog, destroy_dialog, run_modal,
     wake, control_changed, message_box, save_file, format_chooser, draw,
+    open_url, start_program,
 };
 
 // An X display named like ":0" is reachable when its socket accepts us;

@@ -30,6 +30,9 @@ std::function<void(const message_box_record&)> box_hook;
 int save_shown = 0;
 int chooser_shown = 0;
 int idle_close_ms = 300;
+std::vector<std::string> urls_opened;
+std::vector<std::string> programs_asked;
+std::vector<std::string> programs_installed;
 
 void base_units(const dialog_template*, int* bx, int* by)
 {
@@ -83,8 +86,17 @@ void run_modal(window dialog)
             }
             continue;
         }
-        if (!window_core_wait_posted(idle_close_ms))
+        if (!window_core_wait_posted(idle_close_ms)) {
             window_core_close(dialog);
+            // A box that the close box does not close (the About box) is
+            // left with its default button, as a user would.
+            if (!dialog->ended)
+                for (window c : dialog->children)
+                    if (c->kind == CTL_DEFPUSHBUTTON) {
+                        window_core_click(c);
+                        break;
+                    }
+        }
     }
 }
 
@@ -146,9 +158,27 @@ int format_chooser(window, const format_choice* choices, int count)
     return -1;
 }
 
+int open_url(const char* url)
+{
+    std::lock_guard<std::mutex> lock(script_mutex);
+    urls_opened.push_back(url);
+    return 0;
+}
+
+int start_program(const char* path)
+{
+    std::lock_guard<std::mutex> lock(script_mutex);
+    programs_asked.push_back(path);
+    for (const std::string& p : programs_installed)
+        if (p == path)
+            return 0;
+    return -1;
+}
+
 const window_backend headless = {
     "headless", base_units, client_origin, create_dialog, destroy_dialog, run_modal,
     wake, control_changed, message_box, save_file, format_chooser, draw,
+    open_url, start_program,
 };
 
 } // namespace
@@ -281,10 +311,31 @@ int headless_choosers_shown()
     return chooser_shown;
 }
 
+std::vector<std::string> headless_opened_urls()
+{
+    std::lock_guard<std::mutex> lock(script_mutex);
+    return urls_opened;
+}
+
+std::vector<std::string> headless_started_programs()
+{
+    std::lock_guard<std::mutex> lock(script_mutex);
+    return programs_asked;
+}
+
+void headless_install_program(const char* path)
+{
+    std::lock_guard<std::mutex> lock(script_mutex);
+    programs_installed.push_back(path ? path : "");
+}
+
 void headless_reset()
 {
     {
         std::lock_guard<std::mutex> lock(script_mutex);
+        urls_opened.clear();
+        programs_asked.clear();
+        programs_installed.clear();
         actions.clear();
         box_answers.clear();
         save_answers.clear();

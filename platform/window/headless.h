@@ -24,7 +24,8 @@ int headless_pump_for(int ms);                  // ...and those arriving within 
 // --- the script for dialog_box's modal loop ---------------------------------------
 // dialog_box runs the posted messages, then the next action, and so on; when
 // no action is left and nothing arrives for the idle time, it closes the
-// dialog (WM_CLOSE), as a user leaving the program would.
+// dialog (WM_CLOSE), as a user leaving the program would, and presses its
+// default button when the close box does not end it.
 void headless_script_click(int id);
 void headless_script_type(int id, const char* text);
 void headless_script_wait(int ms);              // let posted messages arrive for ms (wall)
@@ -52,11 +53,20 @@ void headless_on_message_box(std::function<void(const message_box_record&)> hook
 int headless_save_dialogs_shown();
 int headless_choosers_shown();
 
+// --- the shell --------------------------------------------------------------------
+// Nothing is opened or started: every address handed to open_url and every
+// program asked of start_program is recorded. A program starts (0) only
+// when installed here; every other one is missing (-1).
+std::vector<std::string> headless_opened_urls();
+std::vector<std::string> headless_started_programs();
+void headless_install_program(const char* path);
+
 // --- drawing record ------------------------------------------------------------------
 std::vector<draw_call> headless_draw_calls();
 void headless_clear_draw_calls();
 
-// Forgets scripts, answers, records, posted messages and drawing calls.
+// Forgets scripts, answers, records, installed programs, posted messages
+// and drawing calls.
 void headless_reset();
 
 // Dialog creation without running it (for back ends and tests).

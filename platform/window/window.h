@@ -116,6 +116,32 @@ msg_result send_message(window w, unsigned message, wparam wp, lparam lp);
 window_proc subclass_window(window w, window_proc proc);
 msg_result call_window_proc(window_proc proc, window w, unsigned message, wparam wp, lparam lp);
 
+// Style bits of a control. A static text with SS_NOTIFY answers the mouse:
+// its procedure gets WM_SETCURSOR while the pointer is over it and
+// WM_LBUTTONDOWN / WM_LBUTTONUP (lparam: x | y << 16, control pixels) for
+// the left button pressed and released over it. Without it, statics let
+// the mouse pass.
+enum : unsigned { SS_NOTIFY = 0x100 };
+unsigned get_window_style(window w);
+void set_window_style(window w, unsigned style);
+
+// --- mouse pointer -------------------------------------------------------------
+// Called while WM_SETCURSOR is handled: the shape shown while the pointer
+// stays over the window that was asked. A control's plain procedure sets
+// the arrow.
+enum cursor_shape { CURSOR_ARROW, CURSOR_HAND };
+void set_cursor(cursor_shape shape);
+
+// --- the desktop's shell ------------------------------------------------------------
+// Opens a web address (http or https) in the user's browser, without
+// waiting for it. Returns 0 when handed on, -1 when refused or failed.
+int open_url(const char* url);
+// Starts a program (a path, or a name looked up in PATH) on its own: no
+// arguments, the program's environment and directory, none of our open
+// files, in a session of its own, never waited for by the caller. Returns
+// 0 when it started, -1 when it cannot be found or started.
+int start_program(const char* path);
+
 // --- fonts -------------------------------------------------------------------
 struct font_object;
 using font = font_object*;

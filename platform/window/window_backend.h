@@ -22,6 +22,7 @@ struct window_object {
     window parent = nullptr;
     std::string text;
     bool enabled = true;
+    unsigned style = 0;          // SS_NOTIFY
     unsigned button_state = 0;   // BST_PUSHED while highlighted
     rect client = {0, 0, 0, 0};  // in the dialog's client area, pixels
     window_proc proc = nullptr;  // current procedure (controls)
@@ -87,6 +88,8 @@ struct window_backend {
     int (*save_file)(window owner, const char* filter_name, const char* pattern, char* name, int size, bool overwrite_prompt);
     int (*format_chooser)(window owner, const format_choice* choices, int count);
     void (*draw)(const draw_call& call);           // any thread; paint onto the surface
+    int (*open_url)(const char* url);              // 0 when handed to the desktop
+    int (*start_program)(const char* path);        // 0 when it started
 };
 
 // --- core services for back ends -------------------------------------------
@@ -101,6 +104,29 @@ void window_core_close(window dialog);             // the close box
 // Asks the dialog procedure for a button's colours (WM_CTLCOLORBTN). Returns
 // false when the procedure leaves the button to the default look.
 bool window_core_button_colors(window button, colorref* text, colorref* background, colorref* brush_color);
+// Asks the dialog procedure for a static text's colours (WM_CTLCOLORSTATIC).
+// Returns false when the procedure leaves it to the default look.
+struct static_colors {
+    colorref text;
+    colorref background;         // behind the text when mode is OPAQUE_BK
+    bk_mode mode;
+    bool brush_null;             // true: the control's area is not filled
+    colorref brush;
+};
+bool window_core_static_colors(window control, static_colors* out);
+// The pointer over a control: a static with SS_NOTIFY is sent WM_SETCURSOR
+// and the shape its procedure set comes back; every other control gets
+// the arrow.
+cursor_shape window_core_cursor_over(window control);
+// The left button pressed (WM_LBUTTONDOWN) or released (WM_LBUTTONUP) over
+// a control at (x, y), control pixels; only a static with SS_NOTIFY hears it.
+void window_core_mouse_button(window control, unsigned message, int x, int y);
+// Starts a program without a window back end's help: posix_spawn with
+// none of our files, a session of its own and the child reaped on exit.
+int window_core_spawn_program(const char* path);
+// Refuses what is not an http or https address (the shell would run or
+// open anything else).
+bool window_core_is_web_address(const char* url);
 // Every live dialog (for back ends that paint).
 window window_core_top_dialog();
 const window_backend* window_core_backend();

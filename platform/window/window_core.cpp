@@ -26,6 +26,7 @@ std::deque<posted_message> posted;
 const window_backend* backend = nullptr;
 std::vector<window> open_dialogs;
 window focused = nullptr;
+cursor_shape asked_cursor = CURSOR_ARROW;   // set while WM_SETCURSOR is handled
 
 std::mutex draw_mutex;          // the playback timer draws from its own thread
 bool draw_log_on = true;
@@ -51,9 +52,17 @@ msg_result default_control_proc(window w, unsigned message, wparam wp, lparam lp
         return 0;
     case WM_ERASEBKGND:
         return 0;
+    case WM_SETCURSOR:
+        set_cursor(CURSOR_ARROW);
+        return 0;
     default:
         return 0;
     }
+}
+
+bool notifying_static(window w)
+{
+    return w && !w->is_dialog && (w->kind == CTL_LTEXT || w->kind == CTL_CTEXT) && (w->style & SS_NOTIFY);
 }
 
 window dialog_of(window w)
@@ -411,6 +420,47 @@ msg_result call_window_proc(window_proc proc, window w, unsigned message, wparam
     return proc ? proc(w, message, wp, lp) : 0;
 }
 
+unsigned get_window_style(window w)
+{
+    return w ? w->style : 0;
+}
+
+void set_window_style(window w, unsigned style)
+{
+    if (!w || w->style == style)
+        return;
+    w->style = style;
+    current_backend()->control_changed(w);
+}
+
+// --- the mouse over statics ----------------------------------------------------------
+
+void set_cursor(cursor_shape shape)
+{
+    asked_cursor = shape;
+}
+
+cursor_shape window_core_cursor_over(window control)
+{
+    if (!notifying_static(control))
+        return CURSOR_ARROW;
+    asked_cursor = CURSOR_ARROW;
+    // wparam: the window under the pointer; lparam: in its client area, mouse move.
+    send_message(control, WM_SETCURSOR, wparam(control), lparam(1 | (0x0200 << 16)));
+    return asked_cursor;
+}
+
+void window_core_mouse_button(window control, unsigned message, int x, int y)
+{
+    if (!notifying_static(control) || !control->enabled)
+        return;
+    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONUP)
+        return;
+    const wparam MK_LBUTTON = 1;
+    send_message(control, message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
+                 lparam((x & 0xFFFF) | ((y & 0xFFFF) << 16)));
+}
+
 void window_core_click(window control)
 {
     window dialog = dialog_of(control);
@@ -446,6 +496,28 @@ bool window_core_button_colors(window button, colorref* text, colorref* backgrou
     *text = d.text_color;
     *background = d.bk_color;
     *brush_color = brush->color;
+    return true;
+}
+
+bool window_core_static_colors(window control, static_colors* out)
+{
+    window dialog = dialog_of(control);
+    if (!dialog || control == dialog || !out)
+        return false;
+    dc_object d;
+    d.w = control;
+    d.text_color = rgb(0, 0, 0);
+    d.bk_color = button_face_color();
+    d.mode = OPAQUE_BK;
+    msg_result r = dialog->dlg_proc(dialog, WM_CTLCOLORSTATIC, wparam(&d), lparam(control));
+    if (!r)
+        return false;
+    gdi brush = reinterpret_cast<gdi>(r);
+    out->text = d.text_color;
+    out->background = d.bk_color;
+    out->mode = d.mode;
+    out->brush_null = brush->null_object;
+    out->brush = brush->color;
     return true;
 }
 
