@@ -2,8 +2,10 @@
 // pass against a plain copy through the same RIFF layer and against real
 // time, with the process's peak memory. Goal: every pass within 3x the copy.
 //
-// bench_clean [MINUTES]   (default 10; the track is made in a private
-// directory under /tmp and removed afterwards)
+// bench_clean [MINUTES [RUNS [PASS]]]   (default 10 minutes, best of 5 runs,
+// every pass; PASS is declick, denoise or fadein, for a profiler's run of one
+// pass. The track is made in a private directory under /tmp and removed
+// afterwards)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,7 +25,7 @@
 namespace {
 
 constexpr int RATE = 44100;
-constexpr int RUNS = 5;   // best of, against noise from the other users of the machine
+int runs = 5;   // best of, against noise from the other users of the machine
 
 // Times are the process's CPU time (user and system): the machine is
 // shared, and wall time there measures the neighbours as much as the pass.
@@ -150,6 +152,8 @@ bool plain_copy(const char* in_name, const char* out_name)
 int main(int argc, char** argv)
 {
     const double minutes = argc > 1 ? std::atof(argv[1]) : 10.0;
+    runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : runs;
+    const char* only = argc > 3 ? argv[3] : nullptr;
     const uint32_t frames = uint32_t(minutes * 60 * RATE);
     char tmpl[] = "/tmp/tm-bench-clean-XXXXXX";
     if (!mkdtemp(tmpl)) {
@@ -167,7 +171,7 @@ int main(int argc, char** argv)
                 minutes, frames * 4 / 1e6, peak_kib());
 
     double copy = 1e9, copy_wall = 1e9;
-    for (int run = 0; run < RUNS; ++run) {
+    for (int run = 0; run < runs; ++run) {
         const double c0 = cpu_seconds(), w0 = wall_seconds();
         if (!plain_copy(track.c_str(), (dir + "/copy.wav").c_str())) {
             std::fprintf(stderr, "bench_clean: the plain copy failed\n");
@@ -180,11 +184,13 @@ int main(int argc, char** argv)
                 copy, copy_wall, audio_seconds / copy, peak_kib());
 
     struct { const char* name; int mode; } passes[] = {
-        {"declick", MODE_DECLICK}, {"denoise", MODE_DENOISE}, {"fade in", MODE_FADE_IN}};
+        {"declick", MODE_DECLICK}, {"denoise", MODE_DENOISE}, {"fadein", MODE_FADE_IN}};
     int status = 0;
     for (auto& p : passes) {
+        if (only && std::strcmp(only, p.name) != 0)
+            continue;
         double best = 1e9, best_wall = 1e9;
-        for (int run = 0; run < RUNS; ++run) {
+        for (int run = 0; run < runs; ++run) {
             const double c0 = cpu_seconds(), w0 = wall_seconds();
             const int32_t r = process_track(nullptr, track.c_str(), p.mode);
             const double c = cpu_seconds() - c0, w = wall_seconds() - w0;
