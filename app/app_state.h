@@ -55,6 +55,7 @@ struct AppState {
     int8_t playback_paused = 0;    // playback paused
     int32_t bias_adjusting = 0;    // BiasAdjust measuring
     int8_t track_phase = 0;        // 0 Intro, 1 WaitSilence
+    int8_t take_recording = 0;     // the capture being written is an auto-track take, not Record's
 
     // --- run-time values of the shell
     int32_t current_level[2] = {0, 0};   // last measured levels (left, right), 0..32768
@@ -151,7 +152,9 @@ struct AppState {
     wave_header* current_header = nullptr;
     wave_header* previous_header = nullptr;
     uint16_t header_parity = 0;
+    uint32_t play_buffer_bytes = 0;      // bytes in each of play_buffers
     int16_t* view_rows = nullptr;
+    int32_t view_rows_count = 0;         // rows allocated in view_rows
     int16_t* rows_cursor = nullptr;
     int32_t rows_per_block = 0;          // Q
     int8_t view_decimation = 4;          // one row per five frames
@@ -167,6 +170,10 @@ struct AppState {
     mm_time play_position = {};
     char preview_status[256] = "";
     int32_t status_number_pos = 0;
+    int8_t playback_running = 0;         // from Play until the end of the preview or a stop
+    int8_t refill_due = 0;               // a refill has been asked for and not yet run
+    int16_t headers_at_device = 0;       // playback buffers written and not yet come back
+    int16_t stale_done_events = 0;       // buffer-done events of a stopped playback still to come
 
     // --- About box link
     window link_control = nullptr;

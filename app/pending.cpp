@@ -15,29 +15,7 @@
 #include "ui/about.h"
 
 // capture start and stop
-int start_monitor() { return -1; }
-int start_signal_sampling(window) { return -1; }
-int stop_monitor() { return -1; }
-int start_capture(const char*, wave_callback) { return -1; }
-int end_capture() { return 0; }
-void record_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
-void monitor_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
-void track_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
-void signal_buffer_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
 void playback_done_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
-
-// capture modes and auto-track
-void measure_levels(const uint8_t*, uint32_t, int32_t* left, int32_t* right) { *left = *right = 0; }
-void on_record(window) {}
-void on_monitor(window) {}
-void on_bias_adjust(window) {}
-msg_result on_bias_ready(window) { return 1; }
-void on_monitor_buffer(window, wave_header*) {}
-void on_record_buffer(window, wave_header*) {}
-void on_signal_record(window) {}
-msg_result on_signal_armed(window) { return 1; }
-void on_signal_buffer(window, wave_header*) {}
-void on_track_buffer(window, wave_header*) {}
 
 // playback
 int open_wave_out(PlaybackRecord*, wave_callback) { return -1; }

@@ -1,0 +1,230 @@
+// Moving the one wave-input ring between its three uses (Monitor, signal
+// sampling, recording), owning the capture file while a recording runs, and
+// the four wave-input callbacks that hand each filled buffer to the dialog.
+//
+// Every start that fails gives back what it took before it returns: the
+// ring is stopped and closed, the conversion stream released, and a file it
+// had already begun is finished as an empty recording and closed. The next
+// start then finds everything free.
+#include "capture/capture_control.h"
+
+#include "app/app_state.h"
+#include "app/ids.h"
+#include "capture/capture_ring.h"
+#include "capture/compression.h"
+#include "capture/wav_writer.h"
+#include "playback/displays.h"
+#include "platform/file/file.h"
+#include "platform/system/system.h"
+#include "platform/window/window.h"
+
+namespace {
+
+constexpr uint32_t MONITOR_BUFFER_BYTES = 4096;
+constexpr int MONITOR_RATE = 44100;
+constexpr int SAMPLING_BUFFER_FACTOR = 6;    // signal sampling runs 6 times as many buffers
+
+// Device thread: hands the filled header to the dialog as command `id`.
+void post_buffer(unsigned message, unsigned id, uintptr_t header)
+{
+    if (message == WIM_DATA)
+        post_message(app.main_dialog, WM_COMMAND, make_wparam(id, 1), lparam(header));
+}
+
+// A ring that started badly: stop and close it, quietly.
+void close_ring()
+{
+    stop_sampling(&app.capture_ring);
+    close_wave_in(&app.capture_ring);
+}
+
+// Starts the opened ring; on failure reports it (the ring has already shown
+// its own box) and closes the ring again.
+int start_opened_ring()
+{
+    if (start_sampling(&app.capture_ring) != 0) {
+        api_failure("start_sampling");
+        close_ring();
+        return -1;
+    }
+    return 0;
+}
+
+// A capture file that was begun but will receive nothing: finished as an
+// empty recording (true sizes, not the placeholders) and closed.
+void finish_unused_capture_file()
+{
+    if (!app.capture_file_handle)
+        return;
+    patch_wav_sizes(app.capture_file_handle, &app.capture_ring.chosen_format, 0);
+    plain_close(app.capture_file_handle);
+    app.capture_file_handle = nullptr;
+}
+
+// The chooser while no format has been chosen yet. 0, or -1 on a cancel.
+int ensure_format_chosen()
+{
+    if (!app.format_chosen && choose_format(&app.capture_ring) != 0)
+        return -1;
+    app.format_chosen = 1;
+    return 0;
+}
+
+} // namespace
+
+void record_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
+{
+    post_buffer(message, CMD_RECORD_BUFFER, p1);
+}
+
+void monitor_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
+{
+    post_buffer(message, CMD_MONITOR_BUFFER, p1);
+}
+
+void track_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
+{
+    post_buffer(message, CMD_TRACK_BUFFER, p1);
+}
+
+void signal_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
+{
+    post_buffer(message, CMD_SIGNAL_BUFFER, p1);
+}
+
+int start_monitor()
+{
+    if (app.recording)
+        return -1;
+    set_capture_params(&app.capture_ring, 2, 16, MONITOR_RATE, MONITOR_BUFFER_BYTES, app.num_buffers);
+    if (open_wave_in(&app.capture_ring, monitor_buffer_callback) != 0)
+        return -1;
+    if (start_opened_ring() != 0)
+        return -1;
+    app.monitoring = 1;
+    return 0;
+}
+
+int start_signal_sampling(window dialog)
+{
+    if (app.signal_waiting)
+        return -1;
+    if (ensure_format_chosen() != 0)
+        return -1;
+    // Widened first: a large typed count must not wrap into a small one.
+    int64_t count = int64_t(SAMPLING_BUFFER_FACTOR) * app.num_buffers;
+    if (count > CAPTURE_RING_HEADERS)
+        count = CAPTURE_RING_HEADERS;
+    set_capture_params(&app.capture_ring, 0, 0, 0, app.sampling_buffer_bytes & 0xFFFF, int(count));
+    app.silence_countdown = app.silence_countdown_base >> 9;
+    if (app.monitoring) {
+        stop_monitor();
+        set_item_text(dialog, CMD_MONITOR, "Monitor");
+    }
+    if (open_wave_in(&app.capture_ring, signal_buffer_callback) != 0)
+        return -1;
+    if (start_opened_ring() != 0)
+        return -1;
+    app.signal_buffer_count = 0;
+    return 0;
+}
+
+int stop_monitor()
+{
+    if (app.monitoring) {
+        if (stop_sampling(&app.capture_ring) != 0)
+            return -1;
+        close_wave_in(&app.capture_ring);
+        draw_level_bars(0, 0, app.bar_full_scale, app.bar_full_scale);
+    }
+    app.monitoring = 0;
+    return 0;
+}
+
+int start_capture(const char* file_name, wave_callback callback)
+{
+    app.recording = 0;
+    if (ensure_format_chosen() != 0)
+        return -1;
+    CaptureBufferRing* ring = &app.capture_ring;
+    set_capture_params(ring, 0, 0, 0, app.record_buffer_bytes, app.num_buffers);
+    if (open_wave_in_suggested(ring, callback) != 0)
+        return -1;
+    // A ring without buffers, or with buffers too small for one frame,
+    // would run without ever delivering a sample: refused like any other
+    // parameter the device cannot use.
+    if (ring->buffer_count < 1 || ring->buffer_bytes < ring->capture_format.fmt.block_align) {
+        wave_in_error(MMSYSERR_INVALPARAM);
+        close_wave_in(ring);
+        return -1;
+    }
+    app.conversion_stream = open_conversion(&ring->capture_format.fmt, &ring->chosen_format.fmt);
+    if (!app.conversion_stream) {
+        close_ring();
+        return -1;
+    }
+    bool existed = false;
+    app.capture_file_handle = plain_open_or_create(file_name, &existed);
+    if (!app.capture_file_handle) {
+        api_failure("CreateFile");
+        release_conversion();
+        close_ring();
+        return -1;
+    }
+    if (existed && message_box(nullptr, "Overwrite current file ?!", "Trackmill",
+                               MB_YESNO | MB_ICONQUESTION | MB_TOPMOST) == IDNO) {
+        // Nothing has been written: the existing file is left as it was.
+        plain_close(app.capture_file_handle);
+        app.capture_file_handle = nullptr;
+        release_conversion();
+        close_ring();
+        return -1;
+    }
+    write_wav_header(app.capture_file_handle, &ring->chosen_format);
+    if (start_sampling(ring) != 0) {
+        api_failure("start_sampling");
+        finish_unused_capture_file();
+        release_conversion();
+        close_ring();
+        return -1;
+    }
+    app.record_start_tick = get_tick_count();
+    app.data_bytes_written = 0;
+    app.recording = 1;
+    return 0;
+}
+
+int end_capture()
+{
+    // The device may still be running: the recording goes on and the
+    // caller may try again.
+    if (stop_sampling(&app.capture_ring) != 0)
+        return -1;
+    close_wave_in(&app.capture_ring);
+    int result = 0;
+    if (app.recording) {
+        app.recording = 0;
+        unsigned code = acm_stream_unprepare_header(app.conversion_stream, &app.conversion_header, 0);
+        if (code) {
+            acm_error("acmStreamUnprepareHeader", code);
+            result = -1;
+        } else if ((code = acm_stream_close(app.conversion_stream, 0)) != 0) {
+            acm_error("acmStreamClose", code);
+            result = -1;
+        } else {
+            app.conversion_stream = nullptr;
+        }
+        // Whatever the stream says, the audio is in the file already: the
+        // stream is let go and the file gets its true sizes.
+        if (result != 0)
+            release_conversion();
+        free_conversion_block();
+        if (app.capture_file_handle)
+            patch_wav_sizes(app.capture_file_handle, &app.capture_ring.chosen_format, app.data_bytes_written);
+    }
+    if (app.capture_file_handle) {
+        plain_close(app.capture_file_handle);
+        app.capture_file_handle = nullptr;
+    }
+    return result;
+}
