@@ -129,7 +129,6 @@ void on_record(window dialog)
             api_failure("end_capture");
         return;
     }
-    take_capture_directory();
     enable_item(dialog, CMD_CHANGE, false);
     enable_item(dialog, CMD_SELECT, false);
     enable_item(dialog, CMD_MONITOR, false);
@@ -138,6 +137,8 @@ void on_record(window dialog)
         show_record_idle(dialog);
         return;
     }
+    // The directory of the file this recording writes, not of the last one.
+    take_capture_directory();
     read_buffer_size_box(dialog);
     read_buffer_count_box(dialog);
     app.take_recording = 0;
