@@ -95,6 +95,9 @@ msg_result on_button_colors(window dialog, dc d, window button)
 
 msg_result on_exit(window dialog)
 {
+    // The preview stops before the dialog goes: neither its device nor its
+    // view timer may reach a dialog that has ended.
+    stop_playback();
     if (app.recording && end_capture() != 0)
         api_failure("end_capture");
     delete_object(app.bar_erase_pen);
@@ -124,8 +127,9 @@ void on_play(window dialog)
 {
     if (!app.track_in)
         return;
-    if (start_playback() < 0) {
-        if (!app.play_buffers[0] || !app.play_buffers[1]) {
+    const int32_t started = start_playback();
+    if (started < 0) {
+        if (started == PLAYBACK_NO_MEMORY) {
             message_box(nullptr, "Critical memory error", "Track Mill", MB_OK);
             post_message(dialog, WM_CLOSE, 0, 0);
         }
@@ -134,8 +138,7 @@ void on_play(window dialog)
     enable_item(dialog, CMD_RECORD, false);
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, true);
-    wave_out_write(app.play_device, app.current_header, sizeof(wave_header));
-    on_playback_refill();
+    begin_playback();   // writes the first buffer, prepares the second
 }
 
 void on_pause(window dialog)
@@ -187,7 +190,9 @@ void on_clean(window dialog, const clean_variant& v)
         enable_item(dialog, v.other_id, false);
         return;
     }
-    // Close track.
+    // Close track. A preview still playing stops first: its next buffers
+    // would be read from the file closed here.
+    stop_playback();
     if (app.track_in) {
         riff_close(app.track_in);
         app.track_in = nullptr;
@@ -233,7 +238,10 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_DECLICKER: on_clean(dialog, declicker); break;
     case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
     case CMD_DENOISER: on_clean(dialog, denoiser); break;
-    case CMD_FADE_IN: process_track(dialog, app.track_name, MODE_FADE_IN); break;
+    case CMD_FADE_IN:
+        stop_playback();   // the run replaces the preview file being played
+        process_track(dialog, app.track_name, MODE_FADE_IN);
+        break;
     case CMD_AC_SINUS_REMOVE:
     case CMD_MONO_STEREO:
     case CMD_FADE_OUT:
@@ -299,6 +307,7 @@ msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam l
     case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
     case MSG_BIAS_READY: return on_bias_ready(dialog);
+    case MSG_PREVIEW_FRAME: return on_preview_frame(dialog, wp);
     default: return 0;
     }
 }

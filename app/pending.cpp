@@ -15,12 +15,4 @@
 #include "ui/about.h"
 
 // capture start and stop
-void playback_done_callback(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
 
-// playback
-int open_wave_out(PlaybackRecord*, wave_callback) { return -1; }
-int32_t start_playback() { return -1; }
-void on_playback_done(wave_header*) {}
-void on_playback_refill() {}
-void restart_play_timer() {}
-void kill_play_timer() {}
