@@ -1,0 +1,414 @@
+// trackmill-batch record and split: the main dialog's Record button and its
+// SignalRecord auto-track, run headless through the dialog's own procedure
+// on the virtual card (fast by default) or the sound card. The batch tool
+// only clicks, types and answers as a user would, and watches the dialog.
+#include <sys/stat.h>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+#include "app/app_state.h"
+#include "app/ids.h"
+#include "app/main_dialog.h"
+#include "app/startup.h"
+#include "capture/capture_control.h"
+#include "platform/file/riff.h"
+#include "platform/sound/demo_record.h"
+#include "platform/sound/sound.h"
+#include "platform/system/system.h"
+#include "platform/window/headless.h"
+#include "res/dialogs.h"
+#include "tools/batch/batch.h"
+
+namespace {
+
+constexpr const char* DEFAULT_FORMAT = "pcm,44100,2,16";
+constexpr int IDLE_GIVE_UP_MS = 3000;   // nothing posted for this long: nothing runs any more
+
+// --- the dialog, watched ---------------------------------------------------------
+
+std::function<void()> after_message;   // runs after every message the dialog handles
+
+msg_result watched_proc(window w, unsigned message, wparam wp, lparam lp)
+{
+    msg_result r = main_dialog_proc(w, message, wp, lp);
+    if (after_message)
+        after_message();
+    return r;
+}
+
+// Handles posted messages until `done` holds, or until nothing has been
+// posted for IDLE_GIVE_UP_MS of real time (false then).
+bool run_until(const std::function<bool()>& done)
+{
+    auto last = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (window_core_wait_posted(50)) {
+            window_core_dispatch_posted();
+            last = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(IDLE_GIVE_UP_MS)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- options shared by both commands ---------------------------------------------
+
+struct options {
+    const char* command = "";
+    const char* target = nullptr;   // OUT.wav or DIR
+    const char* format = DEFAULT_FORMAT;
+    const char* source = nullptr;   // the virtual card's source; null: the demo record
+    bool card = false;
+    bool overwrite = false;
+    bool bias = false;
+    bool paced = false;             // --speed given: the virtual card keeps to the clock
+    double seconds = -1;
+    const char* intro = nullptr;
+    const char* buffer_size = nullptr;
+    const char* buffer_count = nullptr;
+};
+
+const char* option_value(const char* arg, const char* name)
+{
+    const size_t n = std::strlen(name);
+    return std::strncmp(arg, name, n) == 0 && arg[n] == '=' ? arg + n + 1 : nullptr;
+}
+
+int usage(const options& o, const std::string& why)
+{
+    std::fprintf(stderr, "trackmill-batch %s: %s (try --help)\n", o.command, why.c_str());
+    return BATCH_USAGE;
+}
+
+int fail(const options& o, const std::string& why)
+{
+    std::fprintf(stderr, "trackmill-batch %s: %s\n", o.command, why.c_str());
+    return BATCH_FAILED;
+}
+
+bool parse_seconds(const char* text, double* out)
+{
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v > 0 && v <= 24 * 3600))
+        return false;
+    *out = v;
+    return true;
+}
+
+// Reads the arguments; `takes` lists the options the command knows. -1 on
+// a usage error (already told), else 0.
+int parse(int argc, char** argv, const std::vector<std::string>& takes, options* o)
+{
+    o->command = argv[0];
+    auto knows = [&](const char* name) {
+        for (const std::string& t : takes)
+            if (t == name)
+                return true;
+        return false;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* v;
+        if ((v = option_value(arg, "--format"))) {
+            o->format = v;
+        } else if ((v = option_value(arg, "--source"))) {
+            o->source = v;
+        } else if ((v = option_value(arg, "--seconds")) && knows("--seconds")) {
+            if (!parse_seconds(v, &o->seconds))
+                return usage(*o, "--seconds wants a number of seconds above 0, at most a day"), -1;
+        } else if ((v = option_value(arg, "--intro")) && knows("--intro")) {
+            o->intro = v;
+        } else if ((v = option_value(arg, "--buffer-size")) && knows("--buffer-size")) {
+            o->buffer_size = v;
+        } else if ((v = option_value(arg, "--buffers")) && knows("--buffers")) {
+            o->buffer_count = v;
+        } else if (!std::strcmp(arg, "--card")) {
+            o->card = true;
+        } else if (!std::strcmp(arg, "--overwrite") && knows("--overwrite")) {
+            o->overwrite = true;
+        } else if (!std::strcmp(arg, "--bias") && knows("--bias")) {
+            o->bias = true;
+        } else if (!std::strncmp(arg, "--speed=", 8)) {
+            if (sound_parse_option(arg) != 1)
+                return usage(*o, std::string(arg) + ": " + sound_source_error()), -1;
+            o->paced = true;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            return usage(*o, std::string("unknown option ") + arg), -1;
+        } else if (!o->target) {
+            o->target = arg;
+        } else {
+            return usage(*o, std::string("one target only, not also ") + arg), -1;
+        }
+    }
+    if (!o->target || !o->target[0])
+        return usage(*o, o->command == std::string("record") ? "which file?" : "which directory?"), -1;
+    if (o->card && o->source)
+        return usage(*o, "--card and --source exclude each other"), -1;
+    return 0;
+}
+
+// The sound card, or the virtual card playing the source. "" or the reason.
+std::string choose_sound(const options& o)
+{
+    if (o.card)
+        return sound_use_portaudio() == 0 ? "" : "the sound card cannot be used (PortAudio did not start)";
+    if (sound_use_virtual(o.source ? o.source : "demo") != 0)
+        return std::string(o.source ? o.source : "demo") + ": " + sound_source_error();
+    if (!o.paced)
+        sound_pace_fast();
+    return "";
+}
+
+// Seconds of audio in a WAV file's data chunk; 0 when it cannot be read.
+double wav_seconds(const char* path)
+{
+    riff_info info = {};
+    riff_file f = riff_open(path, &info, MMIO_READ);
+    if (!f)
+        return 0;
+    double seconds = 0;
+    riff_chunk riff = {}, fmt = {}, data = {};
+    riff.form_type = FOURCC_WAVE;
+    fmt.id = FOURCC_FMT;
+    data.id = FOURCC_DATA;
+    wave_format w = {};
+    if (riff_descend(f, &riff, nullptr, MMIO_FINDRIFF) == 0 && riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 &&
+        riff_read(f, &w, 16) == 16 && riff_ascend(f, &fmt, 0) == 0 &&
+        riff_descend(f, &data, &riff, MMIO_FINDCHUNK) == 0 && w.avg_bytes_per_sec > 0)
+        seconds = data.size / double(w.avg_bytes_per_sec);
+    riff_close(f);
+    return seconds;
+}
+
+// Seconds the virtual card's source plays before its silence; 0 when unknown.
+double source_seconds(const options& o)
+{
+    if (o.card)
+        return 0;
+    if (!o.source || !std::strcmp(o.source, "demo"))
+        return demo_total_frames() / double(DEMO_RATE);
+    return wav_seconds(o.source);
+}
+
+// The dialog, open and set up as the user would: format chosen, boxes typed.
+struct session {
+    const options& o;
+    window dialog = nullptr;
+    std::string boxes;   // texts of the message boxes shown, one a line
+
+    explicit session(const options& opts) : o(opts) {}
+    ~session() { close(); }
+
+    std::string open()
+    {
+        window_set_backend(headless_backend());
+        headless_reset();
+        headless_on_message_box([this](const message_box_record& box) {
+            std::string line = box.caption + ": " + box.text;
+            while (!line.empty() && line.back() == '\n')
+                line.pop_back();
+            boxes += line + "\n";
+            std::fprintf(stderr, "trackmill-batch %s: %s\n", o.command, line.c_str());
+        });
+        dialog = headless_open_dialog(main_dialog_template(), watched_proc, 0);
+        if (!dialog)
+            return "the main dialog did not open";
+        headless_answer_chooser(o.format);
+        headless_click(dialog, CMD_SELECT);
+        if (!app.format_chosen)
+            return std::string("no recording format is spelt ") + o.format + " (trackmill-batch formats lists them)";
+        if (o.buffer_size)
+            headless_type(dialog, IDC_BUFFER_SIZE, o.buffer_size);
+        if (o.buffer_count)
+            headless_type(dialog, IDC_BUFFER_COUNT, o.buffer_count);
+        if (o.intro)
+            headless_type(dialog, IDC_INTRO_MAX, o.intro);
+        return "";
+    }
+    std::string text(int id)
+    {
+        char t[512];
+        get_item_text(dialog, id, t, sizeof t);
+        return t;
+    }
+    // Exit, as the user leaves: a capture still running is finished.
+    void close()
+    {
+        after_message = nullptr;
+        if (!dialog)
+            return;
+        headless_click(dialog, CMD_EXIT);
+        if (app.capture_ring.device) {
+            stop_sampling(&app.capture_ring);
+            close_wave_in(&app.capture_ring);
+        }
+        window_core_clear_posted();
+        headless_close_dialog(dialog);
+        dialog = nullptr;
+        release_resources();
+        headless_on_message_box(nullptr);
+    }
+};
+
+bool is_directory(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// --- record ------------------------------------------------------------------------
+
+int record_command(int argc, char** argv)
+{
+    options o;
+    if (parse(argc, argv, {"--seconds", "--overwrite", "--buffer-size", "--buffers"}, &o) != 0)
+        return BATCH_USAGE;
+    if (o.seconds <= 0)
+        return usage(o, "how long? --seconds=S");
+    if (is_directory(o.target))
+        return fail(o, std::string(o.target) + " is a directory");
+    if (exists(o.target) && !o.overwrite)
+        return fail(o, std::string(o.target) +
+                           " exists; --overwrite records over it as the dialog does (from its first byte, "
+                           "a longer file keeping its length)");
+    std::string problem = choose_sound(o);
+    if (!problem.empty())
+        return fail(o, problem);
+
+    session s(o);
+    problem = s.open();
+    if (!problem.empty())
+        return fail(o, problem);
+    headless_type(s.dialog, IDC_FILE_BOX, o.target);
+    headless_answer_box(o.overwrite ? IDYES : IDNO);
+
+    const wave_format& chosen = app.capture_ring.chosen_format.fmt;
+    const double target_bytes = std::ceil(o.seconds * chosen.avg_bytes_per_sec);
+    bool stopped_by_us = false;
+    // The Stop click comes right after the buffer that completes the time asked for.
+    after_message = [&] {
+        if (app.recording && !stopped_by_us && double(app.data_bytes_written) >= target_bytes) {
+            stopped_by_us = true;
+            headless_click(s.dialog, CMD_RECORD);
+        }
+    };
+    headless_click(s.dialog, CMD_RECORD);
+    if (!app.recording)
+        return fail(o, "the recording did not start");
+    const bool ran = run_until([] { return !app.recording; });
+    after_message = nullptr;
+    if (!ran) {
+        s.close();
+        return fail(o, "the sound device stopped delivering; the file holds what came before");
+    }
+    const uint32_t data_bytes = app.data_bytes_written;
+    const std::string tag = s.text(IDC_FORMAT_TAG), description = s.text(IDC_FORMAT_NAME);
+    s.close();
+    const double seconds = chosen.avg_bytes_per_sec ? data_bytes / double(chosen.avg_bytes_per_sec) : 0;
+    std::printf("%s: %s %s; %.2f s, %u bytes of data\n", o.target, tag.c_str(), description.c_str(), seconds,
+                unsigned(data_bytes));
+    if (!sound_is_virtual())
+        std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
+    if (!stopped_by_us)
+        return fail(o, "the recording ended early (the file system took no more)");
+    return std::fflush(stdout) == 0 ? BATCH_DONE : BATCH_FAILED;
+}
+
+// --- split -------------------------------------------------------------------------
+
+struct take_seen {
+    std::string file;
+    uint32_t start_ms;
+};
+
+int split_command(int argc, char** argv)
+{
+    options o;
+    if (parse(argc, argv, {"--seconds", "--intro", "--bias"}, &o) != 0)
+        return BATCH_USAGE;
+    if (!is_directory(o.target))
+        return fail(o, std::string(o.target) + " is not a directory");
+    const std::string base = std::string(o.target) + (o.target[std::strlen(o.target) - 1] == '/' ? "" : "/");
+    if (exists(base + "track0.wav"))
+        return fail(o, base + "track0.wav exists: split into a directory without track files");
+    if (o.card && o.seconds <= 0)
+        return usage(o, "from the sound card, say for how long: --seconds=S");
+    std::string problem = choose_sound(o);
+    if (!problem.empty())
+        return fail(o, problem);
+    const double play_seconds = o.seconds > 0 ? o.seconds : source_seconds(o);
+
+    session s(o);
+    problem = s.open();
+    if (!problem.empty())
+        return fail(o, problem);
+    // The track files are named from DIR/track.wav, as Change... names them.
+    headless_answer_save((base + "track.wav").c_str());
+    headless_click(s.dialog, CMD_CHANGE);
+    if (app.track_name != base + "track0.wav")
+        return fail(o, "the track files cannot be named in " + base + " (the path is too long)");
+
+    // Times are told from here: on the virtual card in fast mode, that is
+    // the source's first frame, the bias measurement included.
+    const uint32_t t0 = get_tick_count();
+    if (o.bias) {
+        headless_click(s.dialog, CMD_BIAS_ADJUST);
+        if (!run_until([] { return !app.bias_adjusting && !app.monitoring && app.capture_ring.device == nullptr; }))
+            return fail(o, "the bias measurement did not finish");
+        std::printf("bias: left %u right %u\n", unsigned(app.bias_level[0]), unsigned(app.bias_level[1]));
+    }
+
+    // After the source: the intro allowance and a take's countdown more.
+    const uint32_t end_ms = uint32_t((play_seconds + (o.seconds > 0 ? 0 : app.intro_max_seconds + 10)) * 1000);
+    headless_answer_box(IDYES);   // an eleventh take goes into track0.wav again
+    std::vector<take_seen> takes;
+    int was_recording = 0;
+    bool over = false;
+    after_message = [&] {
+        if (app.recording && !was_recording)
+            takes.push_back({app.capture_file_name, app.record_start_tick - t0});
+        was_recording = app.recording;
+        if (over || get_tick_count() - t0 < end_ms)
+            return;
+        // Time is up: a take still running ends, waiting stops.
+        if (app.recording || app.signal_waiting) {
+            over = true;
+            headless_click(s.dialog, CMD_SIGNAL_RECORD);
+        }
+    };
+    headless_click(s.dialog, CMD_SIGNAL_RECORD);
+    if (!app.signal_waiting)
+        return fail(o, "SignalRecord did not arm");
+    run_until([&] { return over && !app.recording && !app.signal_waiting; });
+    after_message = nullptr;
+    s.close();
+
+    for (const take_seen& t : takes) {
+        const double start = t.start_ms / 1000.0;
+        std::printf("%s %.2f %.2f\n", t.file.c_str(), start, start + wav_seconds(t.file.c_str()));
+    }
+    if (!sound_is_virtual())
+        std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
+    if (takes.empty())
+        return fail(o, "no take: the input never reached the thresholds (left " + std::to_string(app.signal_threshold[0]) +
+                           ", right " + std::to_string(app.signal_threshold[1]) + ")");
+    return std::fflush(stdout) == 0 ? BATCH_DONE : BATCH_FAILED;
+}
+
+} // namespace
+
+BATCH_COMMAND("record", "record OUT.wav --seconds=S [--format=F] [--source=IN.wav|demo|--card]",
+              "record through the dialog's Record button; prints the file's format and length", record_command);
+BATCH_COMMAND("split", "split DIR [--source=IN.wav|demo|--card] [--format=F] [--intro=S] [--bias]",
+              "auto-track a side into DIR/track0.wav...; prints each take's file, start and end (s)", split_command);
