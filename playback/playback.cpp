@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -215,7 +216,11 @@ int32_t start_playback()
     app.play_period = uint32_t(uint64_t(frames) * 1000 / uint32_t(record.sample_rate));
 
     const int32_t q = app.rows_per_block;
-    if (reserve_memory(2u * uint32_t(n) * uint32_t(block), 2 * (n + 4) * q) != 0)
+    // A wave header counts its bytes in 32 bits: larger buffers cannot be
+    // played at all, and are refused like memory that cannot be had.
+    const uint64_t buffer_bytes = 2ull * uint64_t(n) * uint64_t(block);
+    const uint64_t rows = 2ull * uint64_t(n + 4) * uint64_t(q);
+    if (buffer_bytes > UINT32_MAX || rows > INT32_MAX || reserve_memory(uint32_t(buffer_bytes), int32_t(rows)) != 0)
         return PLAYBACK_NO_MEMORY;
 
     // The tail after half 1: a flat line along the view's top.

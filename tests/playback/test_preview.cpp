@@ -1,6 +1,7 @@
 // The cleaned preview played through the dialog: what reaches the sound
 // card, the status line, Pause and Restart, the end of a playback and the
 // ways a playback is stopped before its end.
+#include <atomic>
 #include "tests/playback/playback_fixture.h"
 
 using namespace playback_test;
@@ -85,8 +86,8 @@ TEST_F(PlaybackTest, TheStatusLineCountsTheOddBuffersAsTheyAreHeard)
     app.play_buffer_blocks = 4;
     const bytes cleaned = clean(tone(FIRST_BLOCK_FRAMES + BLOCK_FRAMES * 23, 2), 2);   // six buffers
     const std::string line = "File:" + std::string(app.cleaned_file_name) + " after cleaning preview - frame  ";
-    click(CMD_PLAY);
     wave_out_pause(app.play_device);   // held, so each buffer is let through by hand
+    click(CMD_PLAY);
     EXPECT_EQ(status_of(dialog), line + "1");
     timer_tick_all();
     headless_pump();
@@ -109,8 +110,8 @@ TEST_F(PlaybackTest, PauseStopsTheTimerAndRestartBringsItBackWithTheSamePeriod)
 {
     app.play_buffer_blocks = 4;
     clean(tone(FIRST_BLOCK_FRAMES + BLOCK_FRAMES * 11, 2), 2);
-    click(CMD_PLAY);
     wave_out_pause(app.play_device);
+    click(CMD_PLAY);
     const uint32_t period = timer_period(app.play_timer);
     ASSERT_EQ(period, 46u);
 
@@ -132,8 +133,8 @@ TEST_F(PlaybackTest, CloseTrackWhilePlayingStopsThePlaybackAndReadsNothingMore)
 {
     app.play_buffer_blocks = 4;
     clean(tone(FIRST_BLOCK_FRAMES + BLOCK_FRAMES * 15, 2), 2);
-    click(CMD_PLAY);
     wave_out_pause(app.play_device);
+    click(CMD_PLAY);
     ASSERT_TRUE(play_one_buffer());
     ASSERT_TRUE(play_one_buffer());
     const size_t heard = played().size();
@@ -190,8 +191,8 @@ TEST_F(PlaybackTest, ExitWhilePlayingStopsTheTimerAndTheDeviceBeforeTheDialogGoe
 {
     app.play_buffer_blocks = 4;
     clean(tone(FIRST_BLOCK_FRAMES + BLOCK_FRAMES * 15, 2), 2);
-    click(CMD_PLAY);
     wave_out_pause(app.play_device);
+    click(CMD_PLAY);
     ASSERT_EQ(timer_count(), 1);
 
     click(CMD_EXIT);
@@ -236,4 +237,58 @@ TEST_F(PlaybackTest, APlayWithoutADeviceChangesNothing)
     EXPECT_TRUE(enabled(CMD_PLAY));
     EXPECT_TRUE(enabled(CMD_RECORD));
     EXPECT_EQ(timer_count(), 0);
+}
+
+namespace {
+std::atomic<int> device_closes{0};
+void counting_completion(void*, unsigned message, uintptr_t, uintptr_t, uintptr_t)
+{
+    if (message == WOM_CLOSE)
+        ++device_closes;
+}
+} // namespace
+
+TEST_F(PlaybackTest, EachCleaningRunClosesTheDeviceOfTheRunBefore)
+{
+    PlaybackRecord& record = app.playback_record;
+    record = PlaybackRecord{};
+    record.bits_per_sample = 16;
+    record.channels = 2;
+    record.source_format.fmt = wave_format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    device_closes = 0;
+    ASSERT_EQ(open_wave_out(&record, counting_completion), 0);
+    const wave_out first = app.play_device;
+    EXPECT_EQ(record.device, first);
+    EXPECT_EQ(record.play_format.fmt.block_align, 4);
+    EXPECT_EQ(device_closes, 0);
+    ASSERT_EQ(open_wave_out(&record, counting_completion), 0);
+    EXPECT_EQ(device_closes, 1) << "the first device is closed before the second opens";
+    EXPECT_EQ(record.device, app.play_device);
+}
+
+TEST_F(PlaybackTest, AFormatTheCompressionManagerCannotPlayOpensNothingAndSaysNothing)
+{
+    PlaybackRecord& record = app.playback_record;
+    record = PlaybackRecord{};
+    record.bits_per_sample = 16;
+    record.channels = 2;
+    record.source_format.fmt = wave_format{0x7777, 2, 44100, 176400, 4, 16, 0};
+    EXPECT_EQ(open_wave_out(&record, counting_completion), -1);
+    EXPECT_EQ(app.play_device, nullptr);
+    EXPECT_TRUE(box_texts().empty());
+}
+
+TEST_F(PlaybackTest, BuffersTooLargeToBeHadAreACriticalMemoryErrorThatEndsTheRun)
+{
+    clean(tone(3000, 2), 2);
+    // Blocks so large that a playback buffer would pass 4 GB.
+    app.playback_record.input_buffer_bytes = 1 << 28;
+    headless_clear_message_boxes();
+    click(CMD_PLAY);
+    ASSERT_EQ(box_texts(), std::vector<std::string>{"Critical memory error"});
+    EXPECT_EQ(headless_message_boxes()[0].caption, "Track Mill");
+    EXPECT_FALSE(app.playback_running);
+    EXPECT_EQ(timer_count(), 0);
+    headless_pump();   // the posted close ends the dialog as Exit does
+    EXPECT_EQ(app.bar_erase_pen, nullptr);
 }
