@@ -153,7 +153,7 @@ msg_result on_signal_armed(window dialog)
 
 void on_signal_buffer(window dialog, wave_header* header)
 {
-    if (!app.signal_waiting || header->bytes_recorded == 0 || !returned_by_ring(header))
+    if (!app.signal_waiting || !returned_by_ring(header) || header->bytes_recorded == 0)
         return;
     measure_levels(header->data, header->bytes_recorded, &app.current_level[0], &app.current_level[1]);
     draw_meter();
@@ -173,7 +173,7 @@ void on_signal_buffer(window dialog, wave_header* header)
 
 void on_track_buffer(window dialog, wave_header* header)
 {
-    if (header->bytes_recorded == 0 || !app.recording || !returned_by_ring(header))
+    if (!app.recording || !returned_by_ring(header) || header->bytes_recorded == 0)
         return;
     if (app.track_buffer_parity % 2 == 0) {
         app.previous_level[0] = app.current_level[0];

@@ -115,7 +115,19 @@ int start_signal_sampling(window dialog)
     int64_t count = int64_t(SAMPLING_BUFFER_FACTOR) * app.num_buffers;
     if (count > CAPTURE_RING_HEADERS)
         count = CAPTURE_RING_HEADERS;
-    set_capture_params(&app.capture_ring, 0, 0, 0, app.sampling_buffer_bytes & 0xFFFF, int(count));
+    // Sampled in the PCM that the take will record from: for a compressed
+    // format that is the PCM it is made from, not a PCM with the codec's
+    // few bits per sample, which no device opens.
+    int channels = 0, bits = 0, rate = 0;
+    const wave_format& chosen = app.capture_ring.chosen_format.fmt;
+    format_area pcm = {};
+    if (chosen.format_tag != WAVE_FORMAT_PCM &&
+        acm_format_suggest(&chosen, &pcm.fmt, FORMAT_AREA_BYTES, ACM_FORMATSUGGESTF_NONE) == MMSYSERR_NOERROR) {
+        channels = pcm.fmt.channels;
+        bits = pcm.fmt.bits_per_sample;
+        rate = int(pcm.fmt.samples_per_sec);
+    }
+    set_capture_params(&app.capture_ring, channels, bits, rate, app.sampling_buffer_bytes & 0xFFFF, int(count));
     app.silence_countdown = app.silence_countdown_base >> 9;
     if (app.monitoring) {
         stop_monitor();

@@ -319,3 +319,30 @@ TEST_F(AutoTrack, AFailedArmingChangesNothingAndAStoppedMonitorShowsIdle)
     EXPECT_EQ(text(IDC_STATUS), "Idle");
     EXPECT_TRUE(enabled(CMD_RECORD));
 }
+
+TEST_F(AutoTrack, ATakeInACompressedFormatIsSampledInThePcmItIsMadeFrom)
+{
+    play_parts({{0.5, 0, 0}, {2.0, 5000, 5000}, {8.0, 0, 0}});
+    open_dialog();
+    select_format("ima-adpcm,44100,2");
+    headless_answer_save((dir.path + "/track.wav").c_str());
+    click(CMD_CHANGE);
+    type(IDC_INTRO_MAX, "0");
+    click(CMD_SIGNAL_RECORD);
+    EXPECT_TRUE(box_texts().empty());
+    ASSERT_EQ(app.signal_waiting, 1);
+    const wave_format& sampled = app.capture_ring.capture_format.fmt;
+    EXPECT_EQ(sampled.format_tag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(sampled.bits_per_sample, 16);
+    EXPECT_EQ(sampled.channels, 2);
+    EXPECT_EQ(sampled.samples_per_sec, 44100u);
+    ASSERT_TRUE(pump_until([&] {
+        watch();
+        return !takes.empty() && takes[0].end_ms != 0;
+    }));
+    read_result r = read_wave(track(0));
+    ASSERT_EQ(r.failed_at, "");
+    EXPECT_EQ(r.format[0] | r.format[1] << 8, 0x11);
+    EXPECT_GT(r.data_size, 40000u);
+    EXPECT_TRUE(box_texts().empty());
+}
