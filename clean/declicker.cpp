@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include "app/app_state.h"
 #include "clean/process_track.h"
 #include "clean/track_io.h"
@@ -20,14 +21,19 @@ constexpr int REPAIR_MAX_LENGTH = 80;
 constexpr uint32_t WARM_UP_FRAMES = 6;   // residual test off below this in the first buffer ever
 constexpr int VIEW_EVERY = 6;            // a view point every 6th frame
 constexpr int16_t SLOPE_STEP = 4500;     // the right channel's largest limited step
+constexpr int32_t SLOPE_LIMIT = 4500;    // slope_limit as it always is (quiet_frames counts on it)
+constexpr int32_t QUIET_STRETCH = 8;     // quiet frames in a row worth a quiet try
 
-// State of the running pass between calls. The histories live in the ring
-// copies while the pass runs and go back to the work area's tables when it
-// ends, so the next pass finds its two unreset entries where they were.
+// State of the running pass between calls. The histories live in the line
+// while the pass runs and go back to the work area's tables when it ends,
+// so the next pass finds its two unreset entries where they were.
 struct declick_state {
-    history_ring left, right;
+    history_line line;
+    std::vector<int16_t> line_frames;   // the line's memory, sized when a pass starts
+    int pushed[2];          // frames of this call each channel's history has taken in
     int16_t smoothed_left, smoothed_right;
     uint32_t residual_sum;
+    int32_t slope_run;      // per call
     int32_t wi;             // write position: samples into the current output block
     int32_t block_cap;      // samples the current output block holds
     uint8_t* block_start;   // the output buffer's position when the block began
@@ -35,7 +41,7 @@ struct declick_state {
     int event_records;      // records in the list (the work blocks setting)
     int channels;
     int window;
-    bool rings_loaded;
+    bool line_loaded;
     int16_t* smoothed;      // area 0
     int16_t* image;         // the output image: the samples are put right into the
                             // output buffer, repairs and all (area 3 stays unused)
@@ -85,43 +91,59 @@ int start_block()
     return 0;
 }
 
-// The block is full at `wi` samples: out with it, and on with the next.
-int next_block(int32_t wi)
+// One primed sample is in the output image: when the block is full, it
+// goes out and the next one starts. 0, or -6.
+int primed_sample_done()
 {
-    if (flush_output_block(run.block_start + 2 * wi) < 0)
+    if (++run.wi < run.block_cap)
+        return 0;
+    if (flush_output_block(run.block_start + 2 * run.wi) < 0)
         return -6;
     return start_block();
 }
 
 // The record's length + 2 frames back from the position after the current
 // frame's left sample (that position included), from the smoothed area into
-// the output image; never before this block (already written) nor past its
-// end (the next frame's sample of a mono track, read over anyway).
-void repair_at(const event_record* record, int32_t wi)
+// the output image, never before this block (already written). The position
+// after the left sample itself is left out: it is the sample read next (the
+// right one, or a mono track's next), whose raw value covers the repair.
+void repair_at(const event_record* record, int32_t wi, int16_t* image)
 {
     const int length = record->length;
     const int n = length + 2;
     if (length > REPAIR_MAX_LENGTH || n <= 0)
         return;
-    const int32_t after_left = wi + 1;
-    const int32_t from = std::max(0, after_left - n * run.channels + 1);
-    const int32_t to = std::min(after_left, run.block_cap - 1);
-    for (int32_t p = from; p <= to; ++p)
-        run.image[p] = run.smoothed[p];
+    const int32_t from = std::max(0, wi + 2 - n * run.channels);
+    for (int32_t p = from; p <= wi; ++p)
+        image[p] = run.smoothed[p];
 }
 
+void take_view_point(int16_t m)
+{
+    if (app.view_cursor < app.view_points_count) {
+        app.view_points[app.view_cursor].y = sample_to_view_row(m);
+        ++app.view_cursor;
+        ++app.view_count;
+    }
+}
+
+// The histories back into the work area's tables (a mono track's right
+// table keeps what the start step put there).
 void finish_run()
 {
-    if (!run.rings_loaded)
+    if (!run.line_loaded)
         return;
-    ring_store(&run.left, history_table(0));
-    ring_store(&run.right, history_table(1));
-    run.rings_loaded = false;
+    const int h = run.window + 2;
+    line_store(&run.line, run.pushed[0] + h - 1, 0, history_table(0));
+    if (run.channels == 2)
+        line_store(&run.line, run.pushed[1] + h - 1, 1, history_table(1));
+    run.line_loaded = false;
 }
 
-// The start of a run: histories and sums from the bias levels, then the
-// first K / 2 + 1 frames primed without smoothing. The frames primed, or -6.
-int start_step(uint8_t** position, int count)
+// The start of a run: the histories from the bias levels and the tables,
+// the line's memory, the sums. The first K / 2 + 1 frames are primed by the
+// first call.
+int start_step()
 {
     if (start_block() != 0)
         return -6;
@@ -133,55 +155,42 @@ int start_step(uint8_t** position, int count)
         left[j] = int16_t(app.bias_level[0] >> 1);
         right[j] = int16_t(app.bias_level[1] >> 1);
     }
-    ring_load(&run.left, left, k);
-    ring_load(&run.right, right, k);
-    run.rings_loaded = true;
-    // The sums are unsigned: a track that starts below zero wraps them.
-    uint32_t left_sum = uint32_t(app.bias_level[0]) * uint32_t(k);
-    uint32_t right_sum = uint32_t(app.bias_level[1]) * uint32_t(k);
-    const int primed = std::min((k >> 1) + 1, count);
-    uint8_t* pos = *position;
-    for (int f = 0; f < primed; ++f) {
-        for (int c = 0; c < run.channels; ++c) {
-            const int16_t x = load_sample(pos);
-            pos += 2;
-            ring_push(c ? &run.right : &run.left, x);
-            run.image[run.wi] = x;
-            (c ? right_sum : left_sum) += uint32_t(int32_t(x));
-            if (++run.wi == run.block_cap && next_block(run.wi) != 0) {
-                *position = pos;
-                return -6;
-            }
-        }
-    }
-    *position = pos;
-    run.smoothed_left = int16_t(left_sum / uint32_t(k));
-    run.smoothed_right = int16_t(right_sum / uint32_t(k));
-    run.residual_sum = left_sum;
-    return primed;
+    // History, a carried frame and a whole input buffer.
+    const int frame_bytes = 2 * run.channels;
+    const size_t frames = size_t(k + 2) + 1 + size_t(std::max(app.track_in_info.buffer_size, 0) / frame_bytes);
+    run.line_frames.resize(frames * size_t(run.channels));
+    run.line.frames = run.line_frames.data();
+    run.line.channels = run.channels;
+    run.line.window = k;
+    line_load(&run.line, left, right);
+    run.pushed[0] = run.pushed[1] = 0;
+    run.line_loaded = true;
+    return 0;
 }
 
-// The frames of one call after the start step. The state the frames change
-// is kept in locals for the length of the call, so that the samples written
-// through the areas' pointers cannot be taken to overwrite it.
+// Frames `i` to `i` + n - 1 of the call (line frames h + i on) through
+// every rule: frames with an event, a slope, or a block's end in them. The
+// state the frames change is kept in locals for the length of the call, so
+// that the samples written through the areas' pointers cannot be taken to
+// overwrite it. 0, or -6.
 template <int CHANNELS>
-int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count, const uint8_t* carried)
+int loud_frames(int32_t i, int32_t n)
 {
-    history_ring left = run.left, right = run.right;
+    const int h = run.window + 2;
+    const int k = run.window;
+    history_line line = run.line;
     int16_t smoothed_left = run.smoothed_left, smoothed_right = run.smoothed_right;
     uint32_t residual_sum = run.residual_sum;
-    int32_t wi = run.wi, block_cap = run.block_cap, slope_run = 0;
+    int32_t wi = run.wi, block_cap = run.block_cap, slope_run = run.slope_run;
     int event_current = run.event_current, event_last = run.event_last;
     int32_t corrections = app.correction_count;
+    int pushed_left = run.pushed[0], pushed_right = run.pushed[1];
     const int event_records = run.event_records;
-    const int k = run.window;
-    constexpr int frame_bytes = 2 * CHANNELS;
     const int32_t slope_limit = app.slope_limit;
     const bool warm = app.buffers_done >= 1;   // a buffer done before: the residual test is on at once
     int16_t* image = run.image;
     int16_t* const smoothed = run.smoothed;
     event_record* const list = run.events;
-    int view_wait = (VIEW_EVERY - i % VIEW_EVERY) % VIEW_EVERY;   // frames until i is a multiple of 6
 
     // The step to the next record; none at the end of the block's list.
     auto next_record = [&]() {
@@ -194,7 +203,8 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
     auto sample_done = [&]() {
         if (++wi < block_cap)
             return 0;
-        if (next_block(wi) != 0)
+        run.wi = wi;
+        if (flush_output_block(run.block_start + 2 * wi) < 0 || start_block() != 0)
             return -6;
         wi = 0;
         block_cap = run.block_cap;
@@ -203,13 +213,14 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
         return 0;
     };
 
-    uint8_t* pos = *position;
-    // One frame; 0, or -6 when a full block cannot be written.
-    auto frame_work = [&](const uint8_t* frame) __attribute__((always_inline)) {
+    int result = 0;
+    for (const int32_t last = i + n; i < last; ++i) {
+        const int16_t* frame = line.frames + (h + i) * CHANNELS;
         { // The left sample (the only one of a mono frame).
-            const int16_t x = load_sample(frame);
+            const int16_t x = frame[0];
             image[wi] = x;
-            const int16_t m = ring_mean(&left, x);
+            const int16_t m = line_mean(&line, h + i, 0);
+            pushed_left = i + 1;
             smoothed[wi] = m;
 
             const int16_t d = clamp_difference(int32_t(m) - smoothed_left);
@@ -222,22 +233,14 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
             } else if (slope_run != 0 && cur->peak != 0 && cur->end_value == 0) {
                 cur->end_value = m;
                 if (i > (cur->length >> 1))
-                    repair_at(cur, wi);   // a slope's repair is not counted
+                    repair_at(cur, wi, image);   // a slope's repair is not counted
                 if (event_current == event_last && next_record())
                     clear_record(&list[event_current]);
                 slope_run = 0;
             }
             smoothed_left = m;
-
-            if (view_wait == 0) {
-                if (app.view_cursor < app.view_points_count) {
-                    app.view_points[app.view_cursor].y = sample_to_view_row(m);
-                    ++app.view_cursor;
-                    ++app.view_count;
-                }
-                view_wait = VIEW_EVERY;
-            }
-            --view_wait;
+            if (i % VIEW_EVERY == 0)
+                take_view_point(m);
 
             const int16_t r = clamp_difference(int32_t(x) - m);
             const uint32_t a = uint32_t(magnitude(r));
@@ -250,8 +253,8 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
             // division only when the floor is passed.
             if ((warm || uint32_t(i) + 1 >= WARM_UP_FRAMES) && a > RESIDUAL_FLOOR &&
                 a > std::min(residual_sum / (uint32_t(i) + 1), RESIDUAL_CAP)) {
-                event_record* last = &list[event_last];
-                if (last->peak == 0) {
+                event_record* last_event = &list[event_last];
+                if (last_event->peak == 0) {
                     // Opening; with no record left in this block it does not happen.
                     if (next_record()) {
                         event_record* e = &list[event_current];
@@ -260,7 +263,7 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
                         e->length = int16_t(k >> 1);
                         event_last = event_current;
                     }
-                } else if (int32_t(last->peak) * r > 0) {
+                } else if (int32_t(last_event->peak) * r > 0) {
                     cur = &list[event_current];
                     if (r >= 0 ? r > cur->peak : r < cur->peak)
                         cur->peak = r;
@@ -268,8 +271,8 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
                         --cur->length;
                 } else {
                     // An opposite spike closes the event: repaired and counted.
-                    last->end_value = r;
-                    repair_at(last, wi);
+                    last_event->end_value = r;
+                    repair_at(last_event, wi, image);
                     ++corrections;
                     if (next_record()) {
                         clear_record(&list[event_current]);
@@ -278,14 +281,17 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
                 }
             }
         }
-        if (sample_done() != 0)
-            return -6;
+        if (sample_done() != 0) {
+            result = -6;
+            break;
+        }
 
         if (CHANNELS == 2) {
             // The right sample: smoothed, its step limited while a slope runs.
-            const int16_t x = load_sample(frame + 2);
+            const int16_t x = frame[1];
             image[wi] = x;
-            int16_t m = ring_mean(&right, x);
+            int16_t m = line_mean(&line, h + i, 1);
+            pushed_right = i + 1;
             const int16_t d = clamp_difference(int32_t(m) - smoothed_right);
             if (magnitude(d) > slope_limit) {
                 event_record* cur = &list[event_current];
@@ -296,49 +302,179 @@ int process_frames(uint8_t** position, const uint8_t* end, int32_t i, int count,
             }
             smoothed_right = m;
             smoothed[wi] = m;
-            if (sample_done() != 0)
-                return -6;
-        }
-        return 0;
-    };
-
-    int result = 0;
-    if (carried && i < count) {
-        if (frame_work(carried) != 0) {
-            result = -6;
-            goto out;
-        }
-        ++i;
-    }
-    while (i < count) {
-        // Whole frames in the buffer run without a test of the data's end.
-        const int32_t whole = end ? int32_t((end - pos) / frame_bytes) : count - i;
-        if (whole <= 0)
-            goto out;   // the data ends in this buffer: 0
-        for (int32_t n = std::min(count - i, whole); n > 0; --n) {
-            if (frame_work(pos) != 0) {
+            if (sample_done() != 0) {
                 result = -6;
-                goto out;
+                break;
             }
-            pos += frame_bytes;
-            ++i;
         }
     }
-    // The next buffer starts with this one's mean residual counted as one frame.
-    residual_sum /= uint32_t(i) + 1;
-    result = i;
-out:
-    run.left = left;
-    run.right = right;
+    run.line.sum[0] = line.sum[0];
+    run.line.sum[1] = line.sum[1];
     run.smoothed_left = smoothed_left;
     run.smoothed_right = smoothed_right;
     run.residual_sum = residual_sum;
     run.wi = wi;
+    run.slope_run = slope_run;
     run.event_current = event_current;
     run.event_last = event_last;
+    run.pushed[0] = pushed_left;
+    run.pushed[1] = CHANNELS == 2 ? pushed_right : pushed_left;
     app.correction_count = corrections;
-    *position = pos;
     return result;
+}
+
+// What a run of quiet frames changes, in registers while it runs.
+struct quiet_state {
+    int32_t sum_left, sum_right;
+    int16_t smoothed_left, smoothed_right;
+    uint32_t residual_sum;
+};
+
+// Frames in which nothing happens but the means: no slope (both smoothed
+// steps within the limit, so the 16-bit wrap and the clamp leave them
+// alone), no residual above the floor (so no event can open, grow or
+// close). `x` is the first frame in the line, `smoothed` its place in the
+// smoothed area. Runs up to n frames and stops before the first frame that
+// is not quiet, which the caller passes through every rule. The frames done.
+template <int CHANNELS>
+[[gnu::noinline]] int quiet_frames(const int16_t* x, int history_samples, int16_t* smoothed, int n, int64_t multiplier,
+                                   quiet_state& state)
+{
+    // The state moves on with every frame; the loud frame's step is taken
+    // back from memory, so that no copy of the state is kept in registers.
+    int32_t sum_left = state.sum_left, sum_right = state.sum_right;
+    int32_t smoothed_left = state.smoothed_left, smoothed_right = state.smoothed_right;
+    uint32_t residual_sum = state.residual_sum;
+    const int16_t* const first = x;
+    const int16_t* const end = x + n * CHANNELS;
+    const int16_t* old = x - history_samples;
+    for (; x != end; x += CHANNELS, old += CHANNELS, smoothed += CHANNELS) {
+        const int32_t left = x[0];
+        sum_left += left - old[0];
+        const int32_t m_left = mean_of_sum(sum_left, multiplier);
+        const int32_t r = left - m_left;
+        const uint32_t a = uint32_t(r < 0 ? -r : r);
+        bool loud = uint32_t(m_left - smoothed_left + SLOPE_LIMIT) > 2 * SLOPE_LIMIT;
+        smoothed_left = m_left;
+        loud |= a > RESIDUAL_FLOOR;
+        if (CHANNELS == 2) {
+            sum_right += x[1] - old[1];
+            const int32_t m_right = mean_of_sum(sum_right, multiplier);
+            loud |= uint32_t(m_right - smoothed_right + SLOPE_LIMIT) > 2 * SLOPE_LIMIT;
+            smoothed_right = m_right;
+            smoothed[1] = int16_t(m_right);
+        }
+        smoothed[0] = int16_t(m_left);
+        if (loud) {
+            sum_left -= x[0] - old[0];
+            if (CHANNELS == 2)
+                sum_right -= x[1] - old[1];
+            if (x != first) {
+                smoothed_left = smoothed[-CHANNELS];
+                if (CHANNELS == 2)
+                    smoothed_right = smoothed[-1];
+            } else {
+                smoothed_left = state.smoothed_left;
+                smoothed_right = state.smoothed_right;
+            }
+            break;
+        }
+        residual_sum += a;
+    }
+    state.sum_left = sum_left;
+    state.sum_right = sum_right;
+    state.smoothed_left = int16_t(smoothed_left);
+    state.smoothed_right = int16_t(smoothed_right);
+    state.residual_sum = residual_sum;
+    return int(x - first) / CHANNELS;
+}
+
+// Whether the frames from here on can go through quiet_frames until one is
+// not quiet: no slope waiting for its end, and a current record whose
+// length, when counting, counts up from above 0 (it cannot reach 0 within
+// a block).
+bool quiet_possible()
+{
+    const event_record* cur = &run.events[run.event_current];
+    if (run.slope_run != 0 && cur->peak != 0 && cur->end_value == 0)
+        return false;
+    return cur->length >= 0 && app.slope_limit == SLOPE_LIMIT;
+}
+
+// The frames of one call after the start step: frames `i` to `frames` - 1
+// of the call, in the line. The frames done, or -6.
+template <int CHANNELS>
+int process_frames(int32_t i, int32_t frames)
+{
+    const int h = run.window + 2;
+    while (i < frames) {
+        const int32_t room = (run.block_cap - run.wi) / CHANNELS;
+        int32_t loud = QUIET_STRETCH;
+        if (room > 0 && quiet_possible()) {
+            const int32_t wi = run.wi;
+            const int16_t* x = run.line.frames + (h + i) * CHANNELS;
+            quiet_state state = {run.line.sum[0], run.line.sum[1], run.smoothed_left, run.smoothed_right,
+                                 run.residual_sum};
+            const int n = std::min(frames - i, room);
+            const int done = quiet_frames<CHANNELS>(x, h * CHANNELS, run.smoothed + wi, n, run.line.multiplier, state);
+            if (done > 0) {
+                std::memcpy(run.image + wi, x, size_t(done) * CHANNELS * 2);
+                run.line.sum[0] = state.sum_left;
+                run.line.sum[1] = state.sum_right;
+                run.smoothed_left = state.smoothed_left;
+                run.smoothed_right = state.smoothed_right;
+                run.residual_sum = state.residual_sum;
+                event_record* cur = &run.events[run.event_current];
+                if (cur->length != 0)
+                    cur->length = int16_t(cur->length + done);
+                // The view points of these frames, from the smoothed area.
+                for (int32_t f = (i + VIEW_EVERY - 1) / VIEW_EVERY * VIEW_EVERY; f < i + done; f += VIEW_EVERY)
+                    take_view_point(run.smoothed[wi + (f - i) * CHANNELS]);
+                i += done;
+                run.pushed[0] = run.pushed[1] = i;
+                run.wi += done * CHANNELS;
+                if (run.wi == run.block_cap) {
+                    if (flush_output_block(run.block_start + 2 * run.wi) < 0 || start_block() != 0)
+                        return -6;
+                }
+                if (done == n)
+                    continue;
+            }
+            // A long quiet run ended by one loud frame goes back to quiet
+            // runs at once; loud stretches (noise, dense clicks) take a few
+            // frames at a time through every rule rather than a quiet try each.
+            if (done >= QUIET_STRETCH)
+                loud = 1;
+        }
+        loud = std::min(loud, frames - i);
+        if (loud_frames<CHANNELS>(i, loud) != 0)
+            return -6;
+        i += loud;
+    }
+    return i;
+}
+
+// Copies `n` frames into the line after the history, from `carried` (one
+// frame, when not null) and then the input.
+void gather(const uint8_t* carried, const uint8_t* input, int32_t n)
+{
+    const int frame_bytes = 2 * run.channels;
+    uint8_t* to = reinterpret_cast<uint8_t*>(run.line.frames + (run.window + 2) * run.channels);
+    if (carried && n > 0) {
+        std::memcpy(to, carried, size_t(frame_bytes));
+        to += frame_bytes;
+        --n;
+    }
+    std::memcpy(to, input, size_t(n) * size_t(frame_bytes));
+}
+
+// The call's frames have entered the histories: the newest window + 2
+// frames move to the front of the line for the next call.
+void keep_history(int32_t frames)
+{
+    const int h = run.window + 2;
+    std::memmove(run.line.frames, run.line.frames + frames * run.channels, size_t(h * run.channels) * 2);
+    run.pushed[0] = run.pushed[1] = 0;
 }
 
 int run_pass(int window_setting)
@@ -354,7 +490,7 @@ int run_pass(int window_setting)
     run.channels = track_channels();
     run.window = std::clamp(window_setting, 1, MAX_WINDOW);
     run.event_records = std::max(1, int(app.work_blocks));
-    run.rings_loaded = false;
+    run.line_loaded = false;
     const int k = run.window;
     const int frame_bytes = track_frame_bytes();
     riff_info& in = app.track_in_info;
@@ -424,28 +560,31 @@ void push_history(int16_t* history, int16_t sample, int window)
     history[0] = sample;
 }
 
-void ring_load(history_ring* ring, const int16_t* history, int window)
+void line_load(history_line* line, const int16_t* left, const int16_t* right)
 {
-    std::memset(ring->entry, 0, sizeof ring->entry);
-    ring->head = 0;
-    ring->window = window;
-    ring->reciprocal = (uint64_t(1) << 32) / uint64_t(window + 1) + 1;
-    ring->sum = 0;
-    for (int j = 0; j <= window + 1; ++j) {
-        ring->entry[j] = history[j];
-        ring->sum += history[j];
+    const int h = line->window + 2;
+    const int16_t* tables[2] = {left, right};
+    line->multiplier = mean_multiplier(line->window);
+    for (int c = 0; c < line->channels; ++c) {
+        line->sum[c] = 0;
+        for (int j = 0; j < h; ++j) {
+            line->frames[(h - 1 - j) * line->channels + c] = tables[c][j];
+            line->sum[c] += tables[c][j];
+        }
     }
+    if (line->channels == 1)
+        line->sum[1] = 0;
 }
 
-void ring_store(const history_ring* ring, int16_t* history)
+void line_store(const history_line* line, int newest, int channel, int16_t* table)
 {
-    for (int j = 0; j <= ring->window + 1; ++j)
-        history[j] = ring->entry[(ring->head + uint32_t(j)) & 63];
+    for (int j = 0; j < line->window + 2; ++j)
+        table[j] = line->frames[(newest - j) * line->channels + channel];
 }
 
 void repair_event(const event_record* record)
 {
-    repair_at(record, run.wi);
+    repair_at(record, run.wi, run.image);
 }
 
 int32_t flush_output_block(uint8_t* end)
@@ -460,12 +599,42 @@ int32_t flush_output_block(uint8_t* end)
 
 int declick_frames(uint8_t** position, const uint8_t* end, int window, int count, const uint8_t* carried)
 {
-    run.window = std::clamp(window, 1, MAX_WINDOW);
     int32_t i = 0;
+    int32_t frames = 0;   // the call's frames, gathered into the line
+    const int frame_bytes = 2 * run.channels;
     if (!end) {
-        i = start_step(position, count);
-        if (i < 0)
+        run.window = std::clamp(window, 1, MAX_WINDOW);
+        if (start_step() != 0)
             return -6;
+        // The first buffer's frames: the first K / 2 + 1 of them (no more
+        // than count) prime the histories and the output image, without means.
+        frames = std::max(count, 0);
+        gather(nullptr, *position, frames);
+        const int h = run.window + 2;
+        const int32_t primed = std::min((run.window >> 1) + 1, frames);
+        // The start sums are unsigned: a track that starts below zero wraps them.
+        uint32_t sums[2] = {uint32_t(app.bias_level[0]) * uint32_t(run.window),
+                            uint32_t(app.bias_level[1]) * uint32_t(run.window)};
+        for (; i < primed; ++i) {
+            for (int c = 0; c < run.channels; ++c) {
+                const int16_t x = run.line.frames[(h + i) * run.channels + c];
+                run.image[run.wi] = x;
+                line_push(&run.line, h + i, c);
+                run.pushed[c] = i + 1;
+                sums[c] += uint32_t(int32_t(x));
+                if (primed_sample_done() != 0)
+                    return -6;
+            }
+        }
+        run.smoothed_left = int16_t(sums[0] / uint32_t(run.window));
+        run.smoothed_right = int16_t(sums[1] / uint32_t(run.window));
+        run.residual_sum = sums[0];
+    } else if (count > 0) {
+        // A carried frame first, then the whole frames in the buffer.
+        const int32_t from_carry = carried ? 1 : 0;
+        const int32_t whole = int32_t((end - *position) / frame_bytes);
+        frames = from_carry + std::max(0, std::min(count - from_carry, whole));
+        gather(carried, *position, frames);
     }
     if (count == 0) {
         if (flush_output_block(run.block_start + 2 * run.wi) < 0 || start_block() != 0)
@@ -473,8 +642,17 @@ int declick_frames(uint8_t** position, const uint8_t* end, int window, int count
         return 0;
     }
     clear_record(&run.events[run.event_current]);
-    return run.channels == 2 ? process_frames<2>(position, end, i, count, carried)
-                             : process_frames<1>(position, end, i, count, carried);
+    run.slope_run = 0;
+    const int32_t done = run.channels == 2 ? process_frames<2>(i, frames) : process_frames<1>(i, frames);
+    if (done < 0)
+        return -6;
+    *position += size_t(end && carried ? frames - 1 : frames) * size_t(frame_bytes);
+    keep_history(frames);
+    if (frames < count)
+        return 0;   // the data ends in this buffer
+    // The next buffer starts with this one's mean residual counted as one frame.
+    run.residual_sum /= uint32_t(frames) + 1;
+    return frames;
 }
 
 int declick_pass()

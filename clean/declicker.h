@@ -46,32 +46,50 @@ void push_history(int16_t* history, int16_t sample, int window);
 // by their smoothed values (nothing when the length is above 80).
 void repair_event(const event_record* record);
 
-// The same history kept as a ring with a running sum, for the pass's speed:
-// every mean equals moving_mean's on the same history, bit for bit.
-struct history_ring {
-    int16_t entry[64];   // entry j of the history at [(head + j) & 63]
-    uint32_t head;
-    int32_t sum;         // entries 0 .. window + 1
-    int32_t window;      // 1..45
-    uint64_t reciprocal; // 2^32 / (window + 1), rounded up: the division as a multiplication
-};
-void ring_load(history_ring* ring, const int16_t* history, int window);
-void ring_store(const history_ring* ring, int16_t* history);
-inline void ring_push(history_ring* ring, int16_t sample)
+// The division of a history's sum by window + 1 as a multiplication:
+// mean_multiplier(window) is 2^40 / (window + 1) rounded down, plus 1, so
+// that the product overshoots the exact quotient by a little more than 0
+// and far less than one step. |sum| <= 47 x 32768 < 2^21 and the overshoot
+// of the multiplier is at most window + 1 < 2^6, so the product's error is
+// below 2^27 / 2^40 of a step: the floor of the product is the floor of the
+// quotient, except that an exact negative quotient comes out one lower.
+// Adding 1 to every negative sum's result gives the truncated quotient.
+inline int64_t mean_multiplier(int window)
 {
-    const uint32_t oldest = (ring->head + uint32_t(ring->window) + 1) & 63;
-    ring->sum += int32_t(sample) - ring->entry[oldest];
-    ring->head = (ring->head - 1) & 63;
-    ring->entry[ring->head] = sample;
+    return (int64_t(1) << 40) / (window + 1) + 1;
 }
-// |sum| <= 47 x 32768 < 2^21 and the rounding error of the reciprocal is
-// below window + 1 < 2^6, so the product's error stays below one quotient
-// step: the result is the truncated quotient exactly.
-inline int16_t ring_mean(history_ring* ring, int16_t sample)
+inline int16_t mean_of_sum(int32_t sum, int64_t multiplier)
 {
-    ring_push(ring, sample);
-    const int32_t sum = ring->sum;
-    const uint64_t magnitude = uint64_t(sum < 0 ? -int64_t(sum) : int64_t(sum));
-    const int32_t quotient = int32_t((magnitude * ring->reciprocal) >> 32);
-    return int16_t(sum < 0 ? -quotient : quotient);
+    return int16_t(int32_t((int64_t(sum) * multiplier) >> 40) - (sum >> 31));
+}
+
+// The histories of a running pass, kept for speed as one line of frames,
+// oldest first: the window + 2 frames of history, then the frames of the
+// current call. A channel's running sum covers its window + 2 newest
+// entries, so a mean costs one add, one subtract and one multiplication,
+// and equals moving_mean's on the same history bit for bit.
+struct history_line {
+    int16_t* frames;     // interleaved, `channels` samples a frame
+    int channels;        // 1 or 2
+    int window;          // 1..45
+    int32_t sum[2];      // per channel: the window + 2 newest entries
+    int64_t multiplier;  // mean_multiplier(window)
+};
+// Frames 0 .. window + 1 from the channels' history tables (newest first),
+// and the sums.
+void line_load(history_line* line, const int16_t* left, const int16_t* right);
+// The history of `channel` whose newest entry is frame `newest`, back into
+// its table (entries 0 .. window + 1, newest first).
+void line_store(const history_line* line, int newest, int channel, int16_t* table);
+// Frame `f` (at least window + 2) joins the channel's history: the sum
+// gains its sample and loses the one window + 2 frames older. The new sum.
+inline int32_t line_push(history_line* line, int f, int channel)
+{
+    const int16_t* x = line->frames + f * line->channels + channel;
+    return line->sum[channel] += int32_t(x[0]) - x[-(line->window + 2) * line->channels];
+}
+// line_push, and the mean of the history then.
+inline int16_t line_mean(history_line* line, int f, int channel)
+{
+    return mean_of_sum(line_push(line, f, channel), line->multiplier);
 }

@@ -22,44 +22,52 @@ int16_t mean13(const samples16& x, int f)
 
 } // namespace
 
-TEST(MovingMean, RingWithRunningSumEqualsTheLiteralMeanForEveryWindow)
+TEST(MovingMean, LineWithRunningSumsEqualsTheLiteralMeanForEveryWindow)
 {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> any(-32768, 32767);
-    for (int k = 1; k <= 45; ++k) {
-        int16_t literal[512];
-        for (int16_t& v : literal)
-            v = int16_t(any(rng));
-        history_ring ring;
-        ring_load(&ring, literal, k);
-        for (int n = 0; n < 4000; ++n) {
-            // Full-scale stretches make the 16-bit wrap of the mean happen too.
-            const int16_t x = n % 500 < 50 ? int16_t(32767 - n % 3) : int16_t(any(rng));
-            if (n % 7 == 0) {
-                push_history(literal, x, k);
-                ring_push(&ring, x);
-            } else {
-                ASSERT_EQ(ring_mean(&ring, x), moving_mean(literal, x, k)) << "window " << k << " sample " << n;
+    for (int channels = 1; channels <= 2; ++channels) {
+        for (int k = 1; k <= 45; ++k) {
+            int16_t literal[2][512];
+            for (auto& table : literal)
+                for (int16_t& v : table)
+                    v = int16_t(any(rng));
+            constexpr int N = 3000;
+            std::vector<int16_t> frames(size_t((k + 2 + N) * channels));
+            history_line line{frames.data(), channels, k, {}, 0};
+            line_load(&line, literal[0], literal[1]);
+            for (int n = 0; n < N; ++n) {
+                const int f = k + 2 + n;
+                for (int c = 0; c < channels; ++c) {
+                    // Full-scale stretches make the 16-bit wrap of the mean happen too.
+                    const int16_t x = n % 500 < 50 ? int16_t(32767 - n % 3) : int16_t(any(rng));
+                    frames[size_t(f * channels + c)] = x;
+                    if (n % 7 == 0) {
+                        push_history(literal[c], x, k);
+                        line_push(&line, f, c);
+                    } else {
+                        ASSERT_EQ(line_mean(&line, f, c), moving_mean(literal[c], x, k))
+                            << channels << " channels, window " << k << " sample " << n;
+                    }
+                }
+            }
+            for (int c = 0; c < channels; ++c) {
+                int16_t back[512];
+                std::memcpy(back, literal[c], sizeof back);
+                line_store(&line, k + 1 + N, c, back);
+                ASSERT_EQ(0, std::memcmp(back, literal[c], sizeof back)) << "window " << k;
             }
         }
-        int16_t back[512];
-        std::memcpy(back, literal, sizeof back);
-        ring_store(&ring, back);
-        ASSERT_EQ(0, std::memcmp(back, literal, sizeof back)) << "window " << k;
     }
 }
 
-TEST(MovingMean, ReciprocalDivisionTruncatesLikeTheDivisionForEverySum)
+TEST(MovingMean, MultiplicationTruncatesLikeTheDivisionForEverySum)
 {
     for (int k = 1; k <= 45; ++k) {
-        history_ring ring;
-        int16_t zeros[48] = {};
-        ring_load(&ring, zeros, k);
+        const int64_t multiplier = mean_multiplier(k);
         const int32_t most = (k + 2) * 32768;
-        for (int32_t sum = -most; sum <= most; ++sum) {
-            ring.sum = sum;   // the pushed 0 replaces a 0: the sum stays
-            ASSERT_EQ(ring_mean(&ring, 0), int16_t(sum / (k + 1))) << "window " << k << " sum " << sum;
-        }
+        for (int32_t sum = -most; sum <= most; ++sum)
+            ASSERT_EQ(mean_of_sum(sum, multiplier), int16_t(sum / (k + 1))) << "window " << k << " sum " << sum;
     }
 }
 
