@@ -292,3 +292,38 @@ TEST_F(PlaybackTest, BuffersTooLargeToBeHadAreACriticalMemoryErrorThatEndsTheRun
     headless_pump();   // the posted close ends the dialog as Exit does
     EXPECT_EQ(app.bar_erase_pen, nullptr);
 }
+
+TEST_F(PlaybackTest, WithARealTimerAndACardThatKeepsTimeTheViewFollowsThePlaybackToItsEnd)
+{
+    // Ten times faster than real time: six buffers of four blocks (about
+    // 1.1 s of sound) play in about a tenth of a second, while the timer,
+    // on its own thread, draws as the dialog's thread refills.
+    sound_pace_real_time(10.0);
+    timer_use_manual(false);
+    app.play_buffer_blocks = 4;
+    const bytes cleaned = clean(tone(FIRST_BLOCK_FRAMES + BLOCK_FRAMES * 23, 2), 2);
+    headless_clear_draw_calls();
+    auto blue_lines = [] {
+        int n = 0;
+        for (const draw_call& c : headless_draw_calls())
+            n += c.op == DRAW_POLYLINE && c.pen_color == rgb(0, 0, 255);
+        return n;
+    };
+    auto position = [] {
+        mm_time t = {TIME_SAMPLES, 0};
+        wave_out_get_position(app.play_device, &t, sizeof t);
+        return t.value;
+    };
+    // Held inside the third block (whose rows are whole) until the timer
+    // has drawn it, however busy the machine is; then to the end.
+    wave_out_pause(app.play_device);
+    click(CMD_PLAY);
+    wave_out_restart(app.play_device);
+    ASSERT_TRUE(pump_until([&] { return position() > 2 * BLOCK_FRAMES + 100; }));
+    wave_out_pause(app.play_device);
+    ASSERT_TRUE(pump_until([&] { return blue_lines() > 0; }));
+    wave_out_restart(app.play_device);
+    ASSERT_TRUE(pump_until([] { return !app.playback_running; }));
+    EXPECT_EQ(played(), cleaned);
+    EXPECT_EQ(timer_count(), 0);
+}
