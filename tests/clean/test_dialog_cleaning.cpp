@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include "tests/clean/clean_files.h"
+#include "platform/sound/sound.h"
 #include "tests/support/main_dialog_fixture.h"
 
 namespace {
@@ -14,12 +15,16 @@ protected:
     void SetUp() override
     {
         MainDialogTest::SetUp();
+        // The preview's output device opens on the virtual card, so the test
+        // does not depend on the machine having a sound card.
+        ASSERT_EQ(sound_use_virtual("demo"), 0);
         char tmpl[] = "/tmp/tm-clean-dialog-XXXXXX";
         dir = mkdtemp(tmpl);
     }
     void TearDown() override
     {
         MainDialogTest::TearDown();
+        sound_use_portaudio();
         const std::string cmd = "rm -rf '" + dir + "'";
         if (std::system(cmd.c_str()) != 0)
             ADD_FAILURE() << "could not remove " << dir;
