@@ -61,6 +61,16 @@ void finish_unused_capture_file()
     app.capture_file_handle = nullptr;
 }
 
+// A ring without buffers (a Number of Buffers of 0) would run without ever
+// delivering a sample: refused as a parameter the device cannot use.
+bool refuse_empty_ring()
+{
+    if (app.capture_ring.buffer_count >= 1)
+        return false;
+    wave_in_error(MMSYSERR_INVALPARAM);
+    return true;
+}
+
 // The chooser while no format has been chosen yet. 0, or -1 on a cancel.
 int ensure_format_chosen()
 {
@@ -97,6 +107,8 @@ int start_monitor()
     if (app.recording)
         return -1;
     set_capture_params(&app.capture_ring, 2, 16, MONITOR_RATE, MONITOR_BUFFER_BYTES, app.num_buffers);
+    if (refuse_empty_ring())
+        return -1;
     if (open_wave_in(&app.capture_ring, monitor_buffer_callback) != 0)
         return -1;
     if (start_opened_ring() != 0)
@@ -128,6 +140,8 @@ int start_signal_sampling(window dialog)
         rate = int(pcm.fmt.samples_per_sec);
     }
     set_capture_params(&app.capture_ring, channels, bits, rate, app.sampling_buffer_bytes & 0xFFFF, int(count));
+    if (refuse_empty_ring())
+        return -1;
     app.silence_countdown = app.silence_countdown_base >> 9;
     if (app.monitoring) {
         stop_monitor();
@@ -160,12 +174,12 @@ int start_capture(const char* file_name, wave_callback callback)
         return -1;
     CaptureBufferRing* ring = &app.capture_ring;
     set_capture_params(ring, 0, 0, 0, app.record_buffer_bytes, app.num_buffers);
+    if (refuse_empty_ring())
+        return -1;
     if (open_wave_in_suggested(ring, callback) != 0)
         return -1;
-    // A ring without buffers, or with buffers too small for one frame,
-    // would run without ever delivering a sample: refused like any other
-    // parameter the device cannot use.
-    if (ring->buffer_count < 1 || ring->buffer_bytes < ring->capture_format.fmt.block_align) {
+    // Buffers too small for one frame would never deliver a sample either.
+    if (ring->buffer_bytes < ring->capture_format.fmt.block_align) {
         wave_in_error(MMSYSERR_INVALPARAM);
         close_wave_in(ring);
         return -1;

@@ -393,6 +393,16 @@ TEST_F(CaptureModes, AFailedStartReturnsToIdleAndLeavesNothingOpen)
     EXPECT_EQ(captions(), std::vector<std::string>{"WaveIn Error"});
     EXPECT_EQ(app.recording, 0);
     EXPECT_EQ(app.capture_ring.device, nullptr);
+
+    // No buffers at all, likewise.
+    headless_clear_message_boxes();
+    type(IDC_BUFFER_SIZE, "8192");
+    type(IDC_BUFFER_COUNT, "0");
+    click(CMD_RECORD);
+    EXPECT_EQ(captions(), std::vector<std::string>{"WaveIn Error"});
+    EXPECT_EQ(app.recording, 0);
+    EXPECT_EQ(app.capture_ring.device, nullptr);
+    EXPECT_EQ(text(CMD_RECORD), "Record");
 }
 
 TEST_F(CaptureModes, ABufferOfPartFramesRecordsOnlyWhatTheDeviceFilled)

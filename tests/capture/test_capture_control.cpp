@@ -58,6 +58,13 @@ TEST_F(CaptureControl, MonitorRunsFiveBuffersOf4096AndRefusesDuringARecording)
     EXPECT_EQ(app.monitoring, 0);
     app.recording = 0;
     EXPECT_TRUE(box_texts().empty());
+
+    // A ring of no buffers would never deliver one.
+    app.num_buffers = 0;
+    EXPECT_EQ(start_monitor(), -1);
+    EXPECT_EQ(captions(), std::vector<std::string>{"WaveIn Error"});
+    EXPECT_EQ(ring.device, nullptr);
+    EXPECT_EQ(app.monitoring, 0);
 }
 
 TEST_F(CaptureControl, SignalSamplingAsksForAFormatOnceAndRunsSixTimesTheBuffers)
