@@ -408,7 +408,13 @@ int split_command(int argc, char** argv)
 
 } // namespace
 
-BATCH_COMMAND("record", "record OUT.wav --seconds=S [--format=F] [--source=IN.wav|demo|--card]",
-              "record through the dialog's Record button; prints the file's format and length", record_command);
-BATCH_COMMAND("split", "split DIR [--source=IN.wav|demo|--card] [--format=F] [--intro=S] [--bias]",
-              "auto-track a side into DIR/track0.wav...; prints each take's file, start and end (s)", split_command);
+BATCH_COMMAND("record",
+              "record OUT.wav --seconds=S [--format=F] [--source=IN.wav|demo | --card] [--speed=N] "
+              "[--overwrite] [--buffer-size=B] [--buffers=N]",
+              "record through the dialog's Record button (fast virtual card unless --card or --speed); "
+              "prints the file's format and length",
+              record_command);
+BATCH_COMMAND("split",
+              "split DIR [--source=IN.wav|demo | --card --seconds=S] [--format=F] [--intro=S] [--bias] [--speed=N]",
+              "auto-track a side into DIR/track0.wav, track1.wav...; prints each take's file, start and end (s)",
+              split_command);
