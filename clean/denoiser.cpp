@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
+#include <utility>
 #include "app/app_state.h"
 #include "clean/track_io.h"
 #include "playback/displays.h"
@@ -15,6 +17,9 @@ namespace {
 constexpr int32_t QUIET_STEPS = 503;   // three steps below this in sum are left alone
 constexpr int8_t TRIGGER_FIRES = 3;    // a trigger above this fires the correction
 constexpr int VIEW_EVERY = 6;
+// The trigger's step by [2 x turned + twice]: a change of sign adds 2 after
+// another one, else takes 1 away; no change of sign, no step.
+constexpr int8_t TRIGGER_STEP[4] = {0, 0, -1, 2};
 
 inline int32_t magnitude(int16_t v)
 {
@@ -88,6 +93,99 @@ void take_view_point(int16_t y0, int16_t y1, int16_t y2, int16_t& points)
     ++points;
 }
 
+// One channel's samples of n frames lying whole in both buffers, the first
+// at `in` and `out`; the output holds a copy of the input already, so only
+// corrections are written. Frame j takes a view point (VIEW: channel 0)
+// when `frames_left` - j is a multiple of 6. The first and the last sample
+// go through denoise_sample: after a refill the first one's previous value
+// is not entry 0 of the history (from then on it is), and only the last
+// one's move into entry 3 is kept. In between, the state runs in registers,
+// three samples a turn, so that the histories move by renaming alone.
+template <int CHANNELS, bool VIEW>
+[[gnu::noinline]] void channel_run(channel_state& c, const uint8_t* in, uint8_t* out, const uint8_t* block_start,
+                                   uint32_t n, uint32_t frames_left, int32_t& corrections, int16_t& points)
+{
+    constexpr int FRAME_BYTES = 2 * CHANNELS;
+    uint32_t view_wait = frames_left % VIEW_EVERY;   // 0: this frame takes a view point
+    auto view = [&](int16_t y0, int16_t y1, int16_t y2) {
+        if (VIEW) {
+            if (view_wait == 0) {
+                take_view_point(y0, y1, y2, points);
+                view_wait = VIEW_EVERY;
+            }
+            --view_wait;
+        }
+    };
+    denoise_sample(c, in, out, block_start, FRAME_BYTES, corrections);
+    view(c.y0, c.y1, c.y2);
+    if (n < 2)
+        return;
+
+    // ya, yb, yc and da, db, dc hold entries 0, 1, 2 of the histories at
+    // the start of a turn; each step puts the new sample where the oldest
+    // entry was.
+    int32_t ya = c.y0, yb = c.y1, yc = c.y2;
+    int32_t da = c.d0, db = c.d1, dc = c.d2;
+    int8_t trigger = c.trigger;
+    int32_t fired = 0;
+    // Whether the newest two differences have opposite signs: this sample's
+    // "turned", the next one's "twice".
+    uint32_t turned = da * db < 0;
+    auto step = [&](int32_t& y0, int32_t& y1, int32_t& y2, int32_t& d0, int32_t& d1,
+                    int32_t& d2) __attribute__((always_inline)) {
+        in += FRAME_BYTES;
+        out += FRAME_BYTES;
+        const int32_t s = load_sample(in);
+        y0 = s;
+        d0 = int16_t(s - y1);
+        // A product of 0 is no change of sign. Worked without branches: on
+        // noise the signs are a coin toss that no branch predictor guesses.
+        const uint32_t twice = turned;
+        turned = uint32_t(d0 * d1) >> 31;
+        trigger = int8_t(trigger + TRIGGER_STEP[2 * turned + twice]);
+        if (trigger > TRIGGER_FIRES) {
+            if (std::abs(d0) + std::abs(d1) + std::abs(d2) >= QUIET_STEPS) {
+                int16_t ys[3] = {int16_t(y0), int16_t(y1), int16_t(y2)};
+                int16_t ds[3] = {int16_t(d0), int16_t(d1), int16_t(d2)};
+                uint8_t* w = out;
+                smooth_step(ys[0], ds[0], w, block_start, FRAME_BYTES) &&
+                    smooth_step(ys[1], ds[1], w, block_start, FRAME_BYTES) &&
+                    smooth_step(ys[2], ds[2], w, block_start, FRAME_BYTES);
+                y0 = ys[0], y1 = ys[1], y2 = ys[2];
+                d0 = ds[0], d1 = ds[1], d2 = ds[2];
+                turned = d0 * d1 < 0;
+            }
+            ++fired;
+            trigger = 0;
+        }
+        view(int16_t(y0), int16_t(y1), int16_t(y2));
+    };
+    uint32_t middle = n - 2;   // samples between the first and the last
+    for (; middle >= 3; middle -= 3) {
+        step(yc, ya, yb, dc, da, db);
+        step(yb, yc, ya, db, dc, da);
+        step(ya, yb, yc, da, db, dc);
+    }
+    if (middle >= 1) {
+        step(yc, ya, yb, dc, da, db);
+        std::swap(ya, yc), std::swap(yb, yc);   // (yc, ya, yb) back to (ya, yb, yc)
+        std::swap(da, dc), std::swap(db, dc);
+    }
+    if (middle == 2) {
+        step(yc, ya, yb, dc, da, db);
+        std::swap(ya, yc), std::swap(yb, yc);
+        std::swap(da, dc), std::swap(db, dc);
+    }
+    corrections += 3 * fired;
+    // Entry 3 holds what the last sample's step moves out of entry 2.
+    c.y0 = int16_t(ya), c.y1 = int16_t(yb), c.y2 = int16_t(yc);
+    c.d0 = int16_t(da), c.d1 = int16_t(db), c.d2 = int16_t(dc);
+    c.trigger = trigger;
+    c.previous = int16_t(ya);
+    denoise_sample(c, in + FRAME_BYTES, out + FRAME_BYTES, block_start, FRAME_BYTES, corrections);
+    view(c.y0, c.y1, c.y2);
+}
+
 } // namespace
 
 void shift_history(int16_t* history)
@@ -141,20 +239,14 @@ int denoise_track()
         const uint32_t out_frames = uint32_t((out.end_write - out.next) / frame_bytes);
         uint32_t run = std::min({frames, in_frames, out_frames});
         if (run > 0) {
-            const uint8_t* ip = in.next;
-            uint8_t* op = out.next;
-            uint32_t view_wait = frames % VIEW_EVERY;   // 0: this frame takes a view point
-            for (uint32_t n = run; n > 0; --n) {
-                denoise_sample(left, ip, op, block_start, frame_bytes, corrections);
-                if (view_wait == 0) {
-                    take_view_point(left.y0, left.y1, left.y2, points);
-                    view_wait = VIEW_EVERY;
-                }
-                --view_wait;
-                if (channels == 2)
-                    denoise_sample(right, ip + 2, op + 2, block_start, frame_bytes, corrections);
-                ip += frame_bytes;
-                op += frame_bytes;
+            // The samples go across as they are, then each channel's
+            // corrections are written over them.
+            std::memcpy(out.next, in.next, size_t(run) * size_t(frame_bytes));
+            if (channels == 2) {
+                channel_run<2, true>(left, in.next, out.next, block_start, run, frames, corrections, points);
+                channel_run<2, false>(right, in.next + 2, out.next + 2, block_start, run, frames, corrections, points);
+            } else {
+                channel_run<1, true>(left, in.next, out.next, block_start, run, frames, corrections, points);
             }
             in.next += size_t(run) * size_t(frame_bytes);
             out.next += size_t(run) * size_t(frame_bytes);
