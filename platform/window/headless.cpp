@@ -66,7 +66,8 @@ void run_modal(window dialog)
 {
     using clock = std::chrono::steady_clock;
     while (!dialog->ended) {
-        window_core_dispatch_posted();
+        while (!dialog->ended && window_core_dispatch_posted() > 0) {
+        }
         if (dialog->ended)
             break;
         action a;

@@ -376,8 +376,15 @@ msg_result send_message(window w, unsigned message, wparam wp, lparam lp)
 
 int window_core_dispatch_posted()
 {
+    // Only what waits now: messages posted meanwhile (a fast device keeps
+    // posting) wait for the next call, so user input is never starved.
+    size_t waiting;
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex);
+        waiting = posted.size();
+    }
     int handled = 0;
-    for (;;) {
+    for (; waiting > 0; --waiting) {
         posted_message m;
         {
             std::lock_guard<std::mutex> lock(queue_mutex);

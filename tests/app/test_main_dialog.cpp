@@ -85,14 +85,17 @@ TEST(MainDialogTemplate, BothLanguagesHoldTheSameControlsInsideTheirDialog)
             const control_template& c = t->controls[i];
             SCOPED_TRACE(testing::Message() << t->cy << " control " << c.id << " " << c.caption);
             EXPECT_TRUE(inside(c, *t));
-            if (c.id != -1)
+            if (c.id != -1) {
                 EXPECT_TRUE(seen.insert(c.id).second) << "id twice";
+            }
             // Controls other than group boxes never lie on top of each other.
             if (c.kind == CTL_GROUPBOX)
                 continue;
-            for (int j = i + 1; j < t->control_count; ++j)
-                if (t->controls[j].kind != CTL_GROUPBOX)
+            for (int j = i + 1; j < t->control_count; ++j) {
+                if (t->controls[j].kind != CTL_GROUPBOX) {
                     EXPECT_FALSE(overlap(c, t->controls[j])) << "overlaps " << t->controls[j].caption;
+                }
+            }
         }
         EXPECT_EQ(seen, std::set<int>(std::begin(ids), std::end(ids)));
     }

@@ -30,8 +30,9 @@ TEST(BoxNumber, DigitsWithBlanksAroundAreANumberAndNothingElseIs)
         SCOPED_TRACE(c.text);
         uint64_t v = 12345;
         EXPECT_EQ(parse_box_number(c.text, &v), c.valid);
-        if (c.valid)
+        if (c.valid) {
             EXPECT_EQ(v, c.value);
+        }
     }
 }
 
