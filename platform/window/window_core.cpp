@@ -82,9 +82,13 @@ void destroy_tree(window dialog)
 
 void emit(draw_call& call)
 {
-    std::lock_guard<std::mutex> lock(draw_mutex);
-    if (draw_log_on && draw_log.size() < DRAW_LOG_LIMIT)
-        draw_log.push_back(call);
+    {
+        std::lock_guard<std::mutex> lock(draw_mutex);
+        if (draw_log_on && draw_log.size() < DRAW_LOG_LIMIT)
+            draw_log.push_back(call);
+    }
+    // Outside the lock: a back end may repaint at once, and the repaint
+    // makes drawing calls of its own (a subclassed button erasing itself).
     current_backend()->draw(call);
 }
 

@@ -4,6 +4,9 @@
 // thread by the modal loop, buttons take the procedure's colours and erase
 // drawing, and drawing calls land on the persistent surface pixel by pixel.
 #include <gtest/gtest.h>
+#include <cstdlib>
+#include <cstdio>
+#include <chrono>
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -337,6 +340,38 @@ TEST_F(QtWindow, ASubclassedButtonDrawsOnItsOwnBackgroundWhenItPaints)
     EXPECT_EQ(b, qt_dialog_background());
     EXPECT_EQ(a, QColor(255 - b.red(), 255 - b.green(), 255 - b.blue()));
     EXPECT_EQ(qAlpha(surface_pixel(d, 0, 0)), 0);
+    window_core_destroy_dialog(d);
+}
+
+TEST_F(QtWindow, AnImmediateRepaintThatMakesAButtonEraseItselfDoesNotLockUp)
+{
+    // A long command draws on the GUI thread; the surface repaints at once,
+    // which paints the subclassed button under it, whose erase draws again.
+    window d = open_test_dialog();
+    qt_dialog_widget(d)->show();
+    qt_test_process();
+    plain_button_proc = subclass_window(dialog_item(d, ID_GO), inverting_proc);
+    erase_seen = 0;
+    std::atomic<bool> done{false};
+    std::thread watchdog([&done] {
+        for (int i = 0; i < 200 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done) {
+            std::fprintf(stderr, "drawing locked up during an immediate repaint\n");
+            std::_Exit(3);
+        }
+    });
+    rect all;
+    get_client_rect(d, &all);
+    for (int i = 0; i < 3; ++i) {
+        dc c = get_dc(d);
+        fill_rect(c, &all, stock_object(WHITE_BRUSH));
+        release_dc(d, c);
+        std::this_thread::sleep_for(std::chrono::milliseconds(45));
+    }
+    done = true;
+    watchdog.join();
+    EXPECT_GT(erase_seen, 0);
     window_core_destroy_dialog(d);
 }
 
