@@ -18,8 +18,12 @@ void print_help(FILE* out)
                  "usage: trackmill-batch COMMAND [ARGS...]\n"
                  "Runs Trackmill's own routines without a display.\n\n"
                  "commands:\n");
-    for (const batch_command& c : commands())
-        std::fprintf(out, "  %-40s %s\n", c.usage, c.summary);
+    for (const batch_command& c : commands()) {
+        if (std::strlen(c.usage) <= 40)
+            std::fprintf(out, "  %-40s %s\n", c.usage, c.summary);
+        else
+            std::fprintf(out, "  %s\n  %-40s %s\n", c.usage, "", c.summary);
+    }
     std::fprintf(out, "\nexit status: 0 done, 1 failed (message on stderr), 2 usage error\n");
 }
 } // namespace
