@@ -17,18 +17,14 @@ namespace {
 constexpr int32_t QUIET_STEPS = 503;   // three steps below this in sum are left alone
 constexpr int8_t TRIGGER_FIRES = 3;    // a trigger above this fires the correction
 constexpr int VIEW_EVERY = 6;
-// The trigger's step by [2 x turned + twice]: a change of sign adds 2 after
-// another one, else takes 1 away; no change of sign, no step.
-constexpr int8_t TRIGGER_STEP[4] = {0, 0, -1, 2};
-
 inline int32_t magnitude(int16_t v)
 {
     return v < 0 ? -int32_t(v) : int32_t(v);
 }
 
-// One channel's histories, previous value and trigger. The pass keeps them
-// in locals that live in registers (every routine touching them is inlined,
-// none takes their address) and hands them back to AppState when it ends.
+// One channel's histories, previous value and trigger, handed from one
+// stretch of frames to the next (each keeps them in registers while it
+// runs) and back to AppState when the pass ends.
 struct channel_state {
     int16_t y0, y1, y2, y3;   // samples, newest first
     int16_t d0, d1, d2, d3;   // differences, newest first
@@ -99,8 +95,10 @@ void take_view_point(int16_t y0, int16_t y1, int16_t y2, int16_t& points)
 // when `frames_left` - j is a multiple of 6. The first and the last sample
 // go through denoise_sample: after a refill the first one's previous value
 // is not entry 0 of the history (from then on it is), and only the last
-// one's move into entry 3 is kept. In between, the state runs in registers,
-// three samples a turn, so that the histories move by renaming alone.
+// one's move into entry 3 is kept; so do samples in the block's first
+// three frames. In between, the state runs in registers,
+// three or six samples a turn, so that the histories move by renaming alone
+// and the view point falls on the same step of every turn.
 template <int CHANNELS, bool VIEW>
 [[gnu::noinline]] void channel_run(channel_state& c, const uint8_t* in, uint8_t* out, const uint8_t* block_start,
                                    uint32_t n, uint32_t frames_left, int32_t& corrections, int16_t& points)
@@ -116,71 +114,107 @@ template <int CHANNELS, bool VIEW>
             --view_wait;
         }
     };
-    denoise_sample(c, in, out, block_start, FRAME_BYTES, corrections);
-    view(c.y0, c.y1, c.y2);
-    if (n < 2)
+    // The first sample, and those among the block's first three frames,
+    // whose corrections stop at the block's start.
+    const uint32_t frame_in_block = uint32_t((out - block_start) / FRAME_BYTES);
+    const uint32_t head = std::min(n, std::max(1u, 3 - std::min(frame_in_block, 3u)));
+    for (uint32_t j = 0; j < head; ++j) {
+        denoise_sample(c, in, out, block_start, FRAME_BYTES, corrections);
+        view(c.y0, c.y1, c.y2);
+        if (j + 1 < n)
+            in += FRAME_BYTES, out += FRAME_BYTES;
+    }
+    if (n <= head)
         return;
+    in -= FRAME_BYTES, out -= FRAME_BYTES;   // `in` and `out` stand on the last sample done
 
     // ya, yb, yc and da, db, dc hold entries 0, 1, 2 of the histories at
     // the start of a turn; each step puts the new sample where the oldest
     // entry was.
     int32_t ya = c.y0, yb = c.y1, yc = c.y2;
     int32_t da = c.d0, db = c.d1, dc = c.d2;
-    int8_t trigger = c.trigger;
-    int32_t fired = 0;
+    // The trigger plus 128, in 32 bits: between steps it lies in 0..131
+    // (the trigger in -128..3), one step takes it to -1..133, and it fires
+    // at 132 and 133 and at -1 (a trigger of -129, which as an 8-bit value
+    // wraps to 127): one unsigned comparison.
+    int32_t level = c.trigger + 128;
     // Whether the newest two differences have opposite signs: this sample's
     // "turned", the next one's "twice".
-    uint32_t turned = da * db < 0;
-    auto step = [&](int32_t& y0, int32_t& y1, int32_t& y2, int32_t& d0, int32_t& d1,
+    int32_t turned = da * db < 0;
+    // The step of the sample k frames on from `in` and `out`, which move
+    // once a turn.
+    auto step = [&](int k, int32_t& y0, int32_t& y1, int32_t& y2, int32_t& d0, int32_t& d1,
                     int32_t& d2) __attribute__((always_inline)) {
-        in += FRAME_BYTES;
-        out += FRAME_BYTES;
-        const int32_t s = load_sample(in);
+        const int32_t s = load_sample(in + k * FRAME_BYTES);
         y0 = s;
         d0 = int16_t(s - y1);
-        // A product of 0 is no change of sign. Worked without branches: on
-        // noise the signs are a coin toss that no branch predictor guesses.
-        const uint32_t twice = turned;
-        turned = uint32_t(d0 * d1) >> 31;
-        trigger = int8_t(trigger + TRIGGER_STEP[2 * turned + twice]);
-        if (trigger > TRIGGER_FIRES) {
+        // A change of sign adds 2 after another one, else takes 1 away; a
+        // product of 0 is no change. Worked without branches: on noise the
+        // signs are a coin toss that no branch predictor guesses.
+        const int32_t twice = turned;
+        turned = int32_t(uint32_t(d0 * d1) >> 31);
+        level += turned * (3 * twice - 1);
+        if (uint32_t(level) > uint32_t(TRIGGER_FIRES + 128)) {
             if (std::abs(d0) + std::abs(d1) + std::abs(d2) >= QUIET_STEPS) {
-                int16_t ys[3] = {int16_t(y0), int16_t(y1), int16_t(y2)};
-                int16_t ds[3] = {int16_t(d0), int16_t(d1), int16_t(d2)};
-                uint8_t* w = out;
-                smooth_step(ys[0], ds[0], w, block_start, FRAME_BYTES) &&
-                    smooth_step(ys[1], ds[1], w, block_start, FRAME_BYTES) &&
-                    smooth_step(ys[2], ds[2], w, block_start, FRAME_BYTES);
-                y0 = ys[0], y1 = ys[1], y2 = ys[2];
-                d0 = ds[0], d1 = ds[1], d2 = ds[2];
+                // smooth_step three times, on the registers; all three
+                // samples lie in the block (from its fourth frame on).
+                // Entry 0 less its step is entry 1.
+                uint8_t* w = out + k * FRAME_BYTES;
+                y0 = int16_t(y1 + (d0 >> 2));
+                y1 = int16_t(y1 + (d1 >> 2) - d1);
+                y2 = int16_t(y2 + (d2 >> 2) - d2);
+                d0 >>= 2;
+                d1 >>= 2;
+                d2 >>= 2;
+                store_sample(w, int16_t(y0));
+                store_sample(w - FRAME_BYTES, int16_t(y1));
+                store_sample(w - 2 * FRAME_BYTES, int16_t(y2));
                 turned = d0 * d1 < 0;
             }
-            ++fired;
-            trigger = 0;
+            corrections += 3;
+            level = 128;
         }
-        view(int16_t(y0), int16_t(y1), int16_t(y2));
     };
-    uint32_t middle = n - 2;   // samples between the first and the last
-    for (; middle >= 3; middle -= 3) {
-        step(yc, ya, yb, dc, da, db);
-        step(yb, yc, ya, db, dc, da);
-        step(ya, yb, yc, da, db, dc);
-    }
-    if (middle >= 1) {
-        step(yc, ya, yb, dc, da, db);
+    // One step keeping entry 0 in ya, with its view point.
+    auto single = [&]() __attribute__((always_inline)) {
+        step(1, yc, ya, yb, dc, da, db);
+        in += FRAME_BYTES;
+        out += FRAME_BYTES;
         std::swap(ya, yc), std::swap(yb, yc);   // (yc, ya, yb) back to (ya, yb, yc)
         std::swap(da, dc), std::swap(db, dc);
+        view(int16_t(ya), int16_t(yb), int16_t(yc));
+    };
+    uint32_t middle = n - head - 1;   // samples between the head and the last
+    if (VIEW) {
+        // Six samples a turn with the view point always after the third.
+        for (; middle > 0 && view_wait != 2; --middle)
+            single();
+        for (; middle >= 6; middle -= 6) {
+            step(1, yc, ya, yb, dc, da, db);
+            step(2, yb, yc, ya, db, dc, da);
+            step(3, ya, yb, yc, da, db, dc);
+            take_view_point(int16_t(ya), int16_t(yb), int16_t(yc), points);
+            step(4, yc, ya, yb, dc, da, db);
+            step(5, yb, yc, ya, db, dc, da);
+            step(6, ya, yb, yc, da, db, dc);
+            in += 6 * FRAME_BYTES;
+            out += 6 * FRAME_BYTES;
+        }
+    } else {
+        for (; middle >= 3; middle -= 3) {
+            step(1, yc, ya, yb, dc, da, db);
+            step(2, yb, yc, ya, db, dc, da);
+            step(3, ya, yb, yc, da, db, dc);
+            in += 3 * FRAME_BYTES;
+            out += 3 * FRAME_BYTES;
+        }
     }
-    if (middle == 2) {
-        step(yc, ya, yb, dc, da, db);
-        std::swap(ya, yc), std::swap(yb, yc);
-        std::swap(da, dc), std::swap(db, dc);
-    }
-    corrections += 3 * fired;
+    for (; middle > 0; --middle)
+        single();
     // Entry 3 holds what the last sample's step moves out of entry 2.
     c.y0 = int16_t(ya), c.y1 = int16_t(yb), c.y2 = int16_t(yc);
     c.d0 = int16_t(da), c.d1 = int16_t(db), c.d2 = int16_t(dc);
-    c.trigger = trigger;
+    c.trigger = int8_t(level - 128);
     c.previous = int16_t(ya);
     denoise_sample(c, in + FRAME_BYTES, out + FRAME_BYTES, block_start, FRAME_BYTES, corrections);
     view(c.y0, c.y1, c.y2);
