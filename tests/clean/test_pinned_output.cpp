@@ -2,8 +2,8 @@
 // (music with clicks and zigzags, full-scale noise, silence, mono and stereo,
 // odd data sizes, chunks that put frames across buffer boundaries, tracks
 // of no frames and of fewer than the priming takes, windows from 1 to 45)
-// gives the file, result line and wave-view drawing whose hash was
-// reviewed once. The passes are tuned for speed; these hashes say the
+// gives the file, result line and wave-view drawing whose hash was taken
+// from the passes as first written, before they were tuned for speed: the
 // tuning changed nothing. TM_PRINT_PINNED=1 prints the table afresh.
 #include <cmath>
 #include <cstdlib>
