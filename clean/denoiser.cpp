@@ -3,6 +3,7 @@
 #include "clean/denoiser.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,6 +128,7 @@ template <int CHANNELS, bool VIEW>
     if (n <= head)
         return;
     in -= FRAME_BYTES, out -= FRAME_BYTES;   // `in` and `out` stand on the last sample done
+    const std::ptrdiff_t to_out = out - in;
 
     // ya, yb, yc and da, db, dc hold entries 0, 1, 2 of the histories at
     // the start of a turn; each step puts the new sample where the oldest
@@ -159,7 +161,7 @@ template <int CHANNELS, bool VIEW>
                 // smooth_step three times, on the registers; all three
                 // samples lie in the block (from its fourth frame on).
                 // Entry 0 less its step is entry 1.
-                uint8_t* w = out + k * FRAME_BYTES;
+                uint8_t* w = const_cast<uint8_t*>(in) + to_out + k * FRAME_BYTES;
                 y0 = int16_t(y1 + (d0 >> 2));
                 y1 = int16_t(y1 + (d1 >> 2) - d1);
                 y2 = int16_t(y2 + (d2 >> 2) - d2);
@@ -179,17 +181,18 @@ template <int CHANNELS, bool VIEW>
     auto single = [&]() __attribute__((always_inline)) {
         step(1, yc, ya, yb, dc, da, db);
         in += FRAME_BYTES;
-        out += FRAME_BYTES;
         std::swap(ya, yc), std::swap(yb, yc);   // (yc, ya, yb) back to (ya, yb, yc)
         std::swap(da, dc), std::swap(db, dc);
         view(int16_t(ya), int16_t(yb), int16_t(yc));
     };
-    uint32_t middle = n - head - 1;   // samples between the head and the last
+    // The samples between the head and the last; `out` follows from `in`.
+    const uint8_t* const middle_end = in + size_t(n - head - 1) * FRAME_BYTES;
     if (VIEW) {
         // Six samples a turn with the view point always after the third.
-        for (; middle > 0 && view_wait != 2; --middle)
+        while (in != middle_end && view_wait != 2)
             single();
-        for (; middle >= 6; middle -= 6) {
+        for (const uint8_t* turns_end = in + (middle_end - in) / (6 * FRAME_BYTES) * (6 * FRAME_BYTES);
+             in != turns_end; in += 6 * FRAME_BYTES) {
             step(1, yc, ya, yb, dc, da, db);
             step(2, yb, yc, ya, db, dc, da);
             step(3, ya, yb, yc, da, db, dc);
@@ -197,20 +200,18 @@ template <int CHANNELS, bool VIEW>
             step(4, yc, ya, yb, dc, da, db);
             step(5, yb, yc, ya, db, dc, da);
             step(6, ya, yb, yc, da, db, dc);
-            in += 6 * FRAME_BYTES;
-            out += 6 * FRAME_BYTES;
         }
     } else {
-        for (; middle >= 3; middle -= 3) {
+        for (const uint8_t* turns_end = in + (middle_end - in) / (3 * FRAME_BYTES) * (3 * FRAME_BYTES);
+             in != turns_end; in += 3 * FRAME_BYTES) {
             step(1, yc, ya, yb, dc, da, db);
             step(2, yb, yc, ya, db, dc, da);
             step(3, ya, yb, yc, da, db, dc);
-            in += 3 * FRAME_BYTES;
-            out += 3 * FRAME_BYTES;
         }
     }
-    for (; middle > 0; --middle)
+    while (in != middle_end)
         single();
+    out = const_cast<uint8_t*>(in) + to_out;
     // Entry 3 holds what the last sample's step moves out of entry 2.
     c.y0 = int16_t(ya), c.y1 = int16_t(yb), c.y2 = int16_t(yc);
     c.d0 = int16_t(da), c.d1 = int16_t(db), c.d2 = int16_t(dc);
