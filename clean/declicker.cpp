@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 #include "app/app_state.h"
 #include "clean/process_track.h"
@@ -155,10 +156,6 @@ int start_step()
         left[j] = int16_t(app.bias_level[0] >> 1);
         right[j] = int16_t(app.bias_level[1] >> 1);
     }
-    // History, a carried frame and a whole input buffer.
-    const int frame_bytes = 2 * run.channels;
-    const size_t frames = size_t(k + 2) + 1 + size_t(std::max(app.track_in_info.buffer_size, 0) / frame_bytes);
-    run.line_frames.resize(frames * size_t(run.channels));
     run.line.frames = run.line_frames.data();
     run.line.channels = run.channels;
     run.line.window = k;
@@ -482,6 +479,15 @@ int run_pass(int window_setting)
     if (!app.work_area || block_bytes() < app.track_out_info.buffer_size) {
         if (alloc_work_area(5) < 0)
             return -1;
+    }
+    // The line holds the history, a carried frame and a whole input buffer;
+    // its memory is taken here, once for the pass, and kept for the next.
+    const size_t line_samples =
+        size_t(MAX_WINDOW + 2 + 1) * 2 + size_t(std::max(app.track_in_info.buffer_size, 0)) / 2;
+    try {
+        run.line_frames.resize(std::max(run.line_frames.size(), line_samples));
+    } catch (const std::bad_alloc&) {
+        return -1;
     }
     std::memset(app.work_area, 0, size_t(2 * block_bytes()));
     run.smoothed = reinterpret_cast<int16_t*>(app.work_area);
