@@ -36,7 +36,8 @@ struct channel_state {
 // One flattening step of smooth_last_three on a channel_state: the sample
 // and its step, then the write unless `write` is the channel's first sample
 // in the block. False where the correction stops.
-[[gnu::always_inline]] inline bool smooth_step(int16_t& y, int16_t& d, uint8_t*& write, const uint8_t* block_start, int frame_bytes)
+[[gnu::always_inline]] inline bool smooth_step(int16_t& y, int16_t& d, uint8_t*& write, const uint8_t* block_start,
+                                               int frame_bytes)
 {
     y = int16_t(y + (d >> 2) - d);
     d = int16_t(d >> 2);
@@ -49,8 +50,8 @@ struct channel_state {
 
 // One sample of a channel: read at `in`, written at `out`, with the zigzag
 // test and, when the trigger fires, the correction.
-[[gnu::always_inline]] inline void denoise_sample(channel_state& c, const uint8_t* in, uint8_t* out, const uint8_t* block_start,
-                           int frame_bytes, int32_t& corrections)
+[[gnu::always_inline]] inline void denoise_sample(channel_state& c, const uint8_t* in, uint8_t* out,
+                                                  const uint8_t* block_start, int frame_bytes, int32_t& corrections)
 {
     const int16_t s = load_sample(in);
     c.y3 = c.y2;
@@ -71,7 +72,8 @@ struct channel_state {
     if (c.trigger > TRIGGER_FIRES) {
         if (magnitude(c.d0) + magnitude(c.d1) + magnitude(c.d2) >= QUIET_STEPS) {
             uint8_t* w = out;
-            smooth_step(c.y0, c.d0, w, block_start, frame_bytes) && smooth_step(c.y1, c.d1, w, block_start, frame_bytes) &&
+            smooth_step(c.y0, c.d0, w, block_start, frame_bytes) &&
+                smooth_step(c.y1, c.d1, w, block_start, frame_bytes) &&
                 smooth_step(c.y2, c.d2, w, block_start, frame_bytes);
         }
         corrections += 3;
@@ -93,13 +95,13 @@ void take_view_point(int16_t y0, int16_t y1, int16_t y2, int16_t& points)
 // One channel's samples of n frames lying whole in both buffers, the first
 // at `in` and `out`; the output holds a copy of the input already, so only
 // corrections are written. Frame j takes a view point (VIEW: channel 0)
-// when `frames_left` - j is a multiple of 6. The first and the last sample
-// go through denoise_sample: after a refill the first one's previous value
-// is not entry 0 of the history (from then on it is), and only the last
-// one's move into entry 3 is kept; so do samples in the block's first
-// three frames. In between, the state runs in registers,
-// three or six samples a turn, so that the histories move by renaming alone
-// and the view point falls on the same step of every turn.
+// when `frames_left` - j is a multiple of 6. The first sample goes through
+// denoise_sample, as after a refill its previous value is not entry 0 of
+// the history (from then on it is); so do those in the block's first three
+// frames, whose corrections stop at the block's start, and the last one,
+// whose move into entry 3 is the one kept. In between, the state runs in
+// registers, three or six samples a turn, so that the histories move by
+// renaming alone and the view point falls on the same step of every turn.
 template <int CHANNELS, bool VIEW>
 [[gnu::noinline]] void channel_run(channel_state& c, const uint8_t* in, uint8_t* out, const uint8_t* block_start,
                                    uint32_t n, uint32_t frames_left, int32_t& corrections, int16_t& points)
