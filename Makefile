@@ -1,6 +1,7 @@
 # Thin wrapper over CMake. `make run` and `make test` do all set-up.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps configure build run test screenshot bench fuzz clean
 
