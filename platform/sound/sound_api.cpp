@@ -11,6 +11,7 @@
 #include "platform/sound/backends.h"
 #include "platform/sound/device_core.h"
 #include "platform/sound/sound.h"
+#include "platform/system/system.h"
 
 namespace {
 
@@ -293,6 +294,10 @@ void output_tap(const uint8_t* bytes, uint32_t count)
         tap(bytes, count, tap_user.load());
 }
 
+namespace {
+double paced_speed = 1.0;   // the virtual card's real-time speed factor
+}
+
 // --- back end choice -----------------------------------------------------------
 
 int sound_use_portaudio()
@@ -302,6 +307,7 @@ int sound_use_portaudio()
     std::lock_guard<std::mutex> held(state_lock);
     backend = BACKEND_PORTAUDIO;
     overflow_count = 0;
+    clock_set_rate(1.0);
     return pa_begin();
 }
 
@@ -329,6 +335,7 @@ int sound_use_virtual(const char* source)
     backend = BACKEND_VIRTUAL;
     overflow_count = 0;
     source_error.clear();
+    clock_set_rate(paced_speed);
     return 0;
 }
 
@@ -345,7 +352,16 @@ bool sound_is_virtual()
     return backend == BACKEND_VIRTUAL;
 }
 
-void sound_pace_real_time(double speed) { virtual_pace(false, speed > 0 ? speed : 1.0); }
+void sound_pace_real_time(double speed)
+{
+    paced_speed = speed > 0 ? speed : 1.0;
+    virtual_pace(false, paced_speed);
+    // A record played N times as fast keeps the status line's seconds and
+    // the intro allowance in step with the sound.
+    if (sound_is_virtual())
+        clock_set_rate(paced_speed);
+}
+
 void sound_pace_fast() { virtual_pace(true, 1.0); }
 bool sound_pace_is_fast() { return virtual_pace_fast(); }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/statvfs.h>
@@ -38,14 +39,47 @@ unsigned errno_to_error(int e)
     default: return ERROR_INVALID_PARAMETER;
     }
 }
+
+// The real clock: wall milliseconds, scaled by the rate since the rate was
+// last set, so the count never jumps when the rate changes.
+std::mutex rate_lock;
+double clock_rate = 1.0;
+double rate_anchor_wall = 0;   // wall ms when the rate was set
+double rate_anchor_tick = 0;   // tick count at that moment
+
+double wall_ms()
+{
+    using namespace std::chrono;
+    return double(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count()) / 1000.0;
+}
+
+uint32_t scaled_ticks(double wall)
+{
+    double ticks = rate_anchor_tick + (wall - rate_anchor_wall) * clock_rate;
+    return uint32_t(uint64_t(ticks));
+}
 } // namespace
 
 uint32_t get_tick_count()
 {
     if (virtual_on.load())
         return virtual_ms.load();
-    using namespace std::chrono;
-    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    std::lock_guard<std::mutex> lock(rate_lock);
+    return scaled_ticks(wall_ms());
+}
+
+void clock_set_rate(double rate)
+{
+    if (!(rate > 0))
+        rate = 1.0;
+    std::lock_guard<std::mutex> lock(rate_lock);
+    double now = wall_ms();
+    if (rate_anchor_wall == 0 && rate_anchor_tick == 0)
+        rate_anchor_tick = now;   // first change: continue from the wall count
+    else
+        rate_anchor_tick = rate_anchor_tick + (now - rate_anchor_wall) * clock_rate;
+    rate_anchor_wall = now;
+    clock_rate = rate;
 }
 
 void clock_use_virtual(bool on)

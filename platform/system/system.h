@@ -30,6 +30,10 @@ void clock_use_virtual(bool on);
 bool clock_is_virtual();
 void clock_advance(uint32_t ms);
 void clock_set(uint32_t ms);
+// The real clock runs `rate` times as fast as the wall clock from now on
+// (1 by default), so that a source played faster than real time keeps
+// everything counted in seconds in step with the sound.
+void clock_set_rate(double rate);
 
 // --- files and paths -----------------------------------------------------
 // Bytes free to this user on the file system holding `dir` (the current

@@ -164,6 +164,23 @@ TEST(Clock, TheVirtualClockMovesOnlyWhenTold)
     EXPECT_GE(b - a, 15u);
 }
 
+TEST(Clock, AFasterRateMovesTheRealClockFasterWithoutAJump)
+{
+    clock_use_virtual(false);
+    uint32_t before = get_tick_count();
+    clock_set_rate(100.0);
+    uint32_t at_change = get_tick_count();
+    EXPECT_LT(uint32_t(at_change - before), 5000u) << "the count must not jump when the rate changes";
+    usleep(20000);
+    uint32_t fast = get_tick_count();
+    EXPECT_GE(uint32_t(fast - at_change), 1800u);   // 20 ms of wall time at 100 times
+    clock_set_rate(1.0);
+    uint32_t back = get_tick_count();
+    usleep(20000);
+    EXPECT_LT(uint32_t(get_tick_count() - back), 1000u);
+    EXPECT_GE(int32_t(get_tick_count() - fast), 0) << "the clock never runs backwards";
+}
+
 TEST(Language, TheLocaleChoosesUnlessTheCommandLineDid)
 {
     Env all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", "pl_PL.UTF-8");
