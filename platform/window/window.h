@@ -107,7 +107,8 @@ void get_client_rect(window w, rect* r);
 void screen_to_client(window w, point* p);
 
 // Messages. post_message may be called from any thread; the message is
-// handled on the dialog's thread after those posted before it.
+// handled on the dialog's thread after those posted before it. It is
+// refused (false) for a window that does not exist, or no longer does.
 bool post_message(window w, unsigned message, wparam wp, lparam lp);
 msg_result send_message(window w, unsigned message, wparam wp, lparam lp);
 

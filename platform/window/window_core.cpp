@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <unordered_set>
 
 namespace {
 
@@ -22,6 +23,10 @@ struct posted_message {
 std::mutex queue_mutex;
 std::condition_variable queue_signal;
 std::deque<posted_message> posted;
+// Every dialog and control that exists, guarded by queue_mutex: a device or
+// the playback timer may post to a dialog that has just gone, and such a
+// message must be refused rather than kept to be handed to freed memory.
+std::unordered_set<window> live_windows;
 
 const window_backend* backend = nullptr;
 std::vector<window> open_dialogs;
@@ -165,6 +170,12 @@ window window_core_create_dialog(const dialog_template* t, window owner, dialog_
         c->client = {ct.x * bx / 4, ct.y * by / 8, (ct.x + ct.cx) * bx / 4, (ct.y + ct.cy) * by / 8};
         dialog->children.push_back(c);
     }
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex);
+        live_windows.insert(dialog);
+        for (window c : dialog->children)
+            live_windows.insert(c);
+    }
     open_dialogs.push_back(dialog);
     b->create_dialog(dialog);
     return dialog;
@@ -179,6 +190,9 @@ void window_core_destroy_dialog(window dialog)
     // Messages still queued for the dialog go with it.
     {
         std::lock_guard<std::mutex> lock(queue_mutex);
+        live_windows.erase(dialog);
+        for (window c : dialog->children)
+            live_windows.erase(c);
         posted.erase(std::remove_if(posted.begin(), posted.end(),
                                     [&](const posted_message& m) { return dialog_of(m.w) == dialog; }),
                      posted.end());
@@ -355,6 +369,8 @@ bool post_message(window w, unsigned message, wparam wp, lparam lp)
         return false;
     {
         std::lock_guard<std::mutex> lock(queue_mutex);
+        if (!live_windows.count(w))
+            return false;
         posted.push_back({w, message, wp, lp});
     }
     queue_signal.notify_all();
