@@ -123,6 +123,10 @@ bool returned_by_ring(const wave_header* header)
 
 void on_record(window dialog)
 {
+    // Monitor and the signal sampling hold the input ring: a press that
+    // reaches us then would open it a second time.
+    if (app.monitoring || app.signal_waiting)
+        return;
     if (app.recording) {
         show_record_idle(dialog);
         if (end_capture() != 0)

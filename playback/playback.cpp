@@ -119,6 +119,16 @@ int reserve_memory(uint32_t buffer_bytes, int32_t rows)
     return 0;
 }
 
+// Record comes back with the end of a preview only where it may be pressed:
+// in Idle, or as the Stop of a recording it started. Monitor, the signal
+// sampling and a take hold the one input ring, which Record would open a
+// second time.
+void enable_record_after_preview()
+{
+    const bool ring_in_use = app.monitoring || app.signal_waiting || (app.recording && app.take_recording);
+    enable_item(app.main_dialog, CMD_RECORD, !ring_in_use);
+}
+
 // Puts the counters back as they are before a Play.
 void rewind_counters()
 {
@@ -156,7 +166,7 @@ void end_of_playback()
     app.playback_running = 0;
     app.refill_due = 0;
     enable_item(app.main_dialog, CMD_PLAY, true);
-    enable_item(app.main_dialog, CMD_RECORD, true);
+    enable_record_after_preview();
     enable_item(app.main_dialog, CMD_PAUSE, false);
 }
 
@@ -506,7 +516,7 @@ void stop_playback()
         set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
     }
     if (was_running) {
-        enable_item(app.main_dialog, CMD_RECORD, true);
+        enable_record_after_preview();
         enable_item(app.main_dialog, CMD_PLAY, true);
         enable_item(app.main_dialog, CMD_PAUSE, false);
     }
