@@ -155,6 +155,10 @@ void end_of_playback()
     app.stale_done_events = int16_t(app.stale_done_events + app.headers_at_device);
     app.headers_at_device = 0;
     kill_play_timer();
+    // A Pause pressed as the last buffer ended is undone by the restart
+    // below: the button must not go on offering "Restart".
+    if (app.playback_paused)
+        set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
     app.playback_paused = 0;
     if (app.track_in) {
         riff_close(app.track_in);   // the handle is gone whatever the close says

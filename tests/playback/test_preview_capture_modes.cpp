@@ -75,3 +75,28 @@ TEST_F(PlaybackTest, ARecordPressReachingTheDialogDuringMonitorOrSignalWaitOpens
     EXPECT_EQ(app.capture_ring.device, sampling);
     click(CMD_SIGNAL_RECORD);
 }
+
+TEST_F(PlaybackTest, APauseThatMeetsTheEndOfThePreviewLeavesThePauseButtonReadingPause)
+{
+    const bytes cleaned = clean(tone(BLOCK_FRAMES * 3, 2), 2);   // one playback buffer
+    wave_out_pause(app.play_device);
+    click(CMD_PLAY);
+    // The last buffer is heard and its event is on its way when Pause is pressed.
+    wave_out_restart(app.play_device);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (played().size() < cleaned.size() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(played().size(), cleaned.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    click(CMD_PAUSE);
+    ASSERT_TRUE(pump_until([] { return !app.playback_running; }));
+    EXPECT_FALSE(app.playback_paused);
+    EXPECT_EQ(text(CMD_PAUSE), "Pause");
+
+    // The next Play is heard, and its Pause button pauses.
+    clear_played();
+    click(CMD_PLAY);
+    EXPECT_EQ(text(CMD_PAUSE), "Pause");
+    ASSERT_TRUE(pump_until([] { return !app.playback_running; }));
+    EXPECT_EQ(played(), cleaned);
+}
