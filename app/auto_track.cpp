@@ -75,25 +75,34 @@ void disarm(window dialog)
 }
 
 // Ends the running take: its file finished, the track counter on to the
-// next name, the name of the take just ended in the file box.
-void finish_take(window dialog)
+// next name, the name of the take just ended in the file box. -1 when the
+// device would not stop: the take then goes on into the same file, and
+// neither the counter nor the dialog moves.
+int finish_take(window dialog)
 {
-    if (end_capture() != 0)
+    if (end_capture() != 0) {
         api_failure("end_capture");
+        if (app.recording)
+            return -1;
+    }
     if (!app.recording)
         app.take_recording = 0;
     app.signal_waiting = 0;
     copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
     advance_track_counter();
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    return 0;
 }
 
-void end_take(window dialog)
+// 0 when the take has ended and auto-track arms again; -1 when it goes on.
+int end_take(window dialog)
 {
-    finish_take(dialog);
+    if (finish_take(dialog) != 0)
+        return -1;
     post_message(dialog, WM_COMMAND, make_wparam(CMD_SIGNAL_RECORD, 1), 0);
     app.silence_countdown = countdown_start();
     app.track_phase = PHASE_INTRO;
+    return 0;
 }
 
 // Both channels rose: the sampling ring closes and the take's ring opens
@@ -126,8 +135,7 @@ void on_signal_record(window dialog)
         // Arming now would open the one ring a second time. During a take
         // the press ends the take and auto-track; a recording of the Record
         // button goes on until its Stop.
-        if (app.take_recording) {
-            finish_take(dialog);
+        if (app.take_recording && finish_take(dialog) == 0) {
             app.silence_countdown = countdown_start();
             app.track_phase = PHASE_INTRO;
             show_auto_track_idle(dialog);
@@ -193,10 +201,11 @@ void on_track_buffer(window dialog, wave_header* header)
     ++app.track_buffer_parity;
     if (app.track_phase == PHASE_WAIT_SILENCE) {
         --app.silence_countdown;
-        if (app.silence_countdown < COUNTDOWN_END) {
-            end_take(dialog);   // this buffer belonged to the closed ring: dropped
+        // The buffer of an ended take belonged to the closed ring: dropped.
+        // A take whose device would not stop keeps it, and tries again at
+        // the next silent buffer.
+        if (app.silence_countdown < COUNTDOWN_END && end_take(dialog) == 0)
             return;
-        }
     }
     on_record_buffer(dialog, header);
 }
