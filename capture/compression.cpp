@@ -195,6 +195,32 @@ uint32_t convert_buffer(acm_stream stream)
     return made;
 }
 
+uint32_t finish_conversion(acm_stream stream)
+{
+    if (!stream || !app.conversion_output)
+        return 0;
+    acm_stream_header& h = app.conversion_header;
+    uint8_t* const held = app.conversion_output + app.conversion_output_bytes;
+    // Without the block-align flag the short tail is padded, and the end flag
+    // makes the codec give out what it holds back.
+    uint8_t* const prepared_src = h.src;
+    const uint32_t prepared_length = h.src_length;
+    h.src = held;
+    h.src_length = app.conversion_carry_bytes;
+    h.dst = app.conversion_output;
+    h.dst_length = app.conversion_output_bytes;
+    unsigned code = acm_stream_convert(stream, &h, ACM_STREAMCONVERTF_END);
+    const uint32_t made = h.dst_length_used;
+    h.src = prepared_src;
+    h.src_length = prepared_length;
+    app.conversion_carry_bytes = 0;
+    if (code) {
+        acm_error("acmStreamConvert", code);
+        return 0;
+    }
+    return made;
+}
+
 void acm_error(const char* operation, unsigned code)
 {
     char text[80];

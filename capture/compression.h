@@ -15,6 +15,11 @@ acm_stream open_conversion(const wave_format* source, const wave_format* destina
 // over and converted in front of the next buffer. Bytes produced, 0 after a
 // report (that buffer is dropped).
 uint32_t convert_buffer(acm_stream stream);
+// The end of a recording: converts the held-over tail, made up to a block
+// with silence, and whatever the codec still holds (an encoder's look-ahead)
+// into conversion_output. Bytes produced, 0 when there was nothing or after
+// a report.
+uint32_t finish_conversion(acm_stream stream);
 void acm_error(const char* operation, unsigned code);
 
 // Frees conversion_block (std::free) and clears it and conversion_output:
