@@ -128,6 +128,18 @@ void start_take(window dialog)
 
 } // namespace
 
+void stop_auto_track_after_short_write(window dialog)
+{
+    app.take_recording = 0;
+    app.signal_waiting = 0;
+    copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
+    advance_track_counter();
+    set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    app.silence_countdown = countdown_start();
+    app.track_phase = PHASE_INTRO;
+    show_auto_track_idle(dialog);
+}
+
 void on_signal_record(window dialog)
 {
     read_intro_max_box(dialog);

@@ -258,11 +258,29 @@ void on_record_buffer(window dialog, wave_header* header)
         n = convert_buffer(app.conversion_stream);
         app.conversion_header.src_length = app.record_buffer_bytes;
     }
+    // Whether this buffer would carry the file past what its 32-bit sizes hold.
+    const bool at_size_limit =
+        n > max_capture_data_bytes(&app.capture_ring.chosen_format) - app.data_bytes_written;
     append_capture_data(n);
 
     if (!app.signal_waiting && app.last_write_count != n) {
-        // The disk is full: the recording ends here, its file finished.
+        // The disk is full (or the file at its largest): the recording ends
+        // here, its file finished. The user is told, and the dialog goes back
+        // to Idle; a "Stop" left showing would start a new recording over
+        // the file just kept.
         end_capture();
+        if (app.recording)
+            return;   // the device would not stop: the next buffer tries again
+        if (app.take_recording)
+            stop_auto_track_after_short_write(dialog);
+        else
+            show_record_idle(dialog);
+        message_box(dialog,
+                    at_size_limit ? "The file has reached the largest size a WAV file can hold.\n"
+                                    "The recording was stopped; what was recorded is kept."
+                                  : "The recording file could not be written: the disk may be full.\n"
+                                    "The recording was stopped; what was recorded is kept.",
+                    "Trackmill", MB_OK | MB_ICONWARNING);
     } else {
         requeue_or_die(header);
     }

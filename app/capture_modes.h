@@ -23,3 +23,6 @@ void on_signal_record(window dialog);           // command 92
 msg_result on_signal_armed(window dialog);      // MSG_SIGNAL_ARMED
 void on_signal_buffer(window dialog, wave_header* header);    // 85
 void on_track_buffer(window dialog, wave_header* header);     // 84
+// A take that a short write ended: its file is kept under its name, the
+// track counter moves on and auto-track stops (the dialog shows Idle).
+void stop_auto_track_after_short_write(window dialog);

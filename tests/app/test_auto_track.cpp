@@ -2,6 +2,8 @@
 // split of the demo side against its songs, what starts a take, the intro
 // allowance and the silence countdown, the eleventh take, a take that cannot
 // start, and SignalRecord pressed while a capture runs.
+#include <sys/resource.h>
+#include <csignal>
 #include "app/track_naming.h"
 #include "platform/sound/demo_record.h"
 #include "tests/support/recording_session.h"
@@ -326,6 +328,46 @@ TEST_F(AutoTrack, AFailedArmingChangesNothingAndAStoppedMonitorShowsIdle)
     EXPECT_EQ(text(CMD_MONITOR), "Monitor");
     EXPECT_EQ(text(IDC_STATUS), "Idle");
     EXPECT_TRUE(enabled(CMD_RECORD));
+}
+
+TEST_F(AutoTrack, AFullDiskEndsTheTakeAndAutoTrackWithTheFileKept)
+{
+    play_parts({{0.5, 0, 0}, {4.0, 5000, 5000}, {6.0, 0, 0}, {2.0, 5000, 5000}, {6.0, 0, 0}});
+    open_for_tracks();
+    click(CMD_SIGNAL_RECORD);
+    // A file system that takes no more than this many bytes of a file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit;
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit small = old_limit;
+    small.rlim_cur = 44 + 10 * 8192 + 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ended = pump_until([&] {
+        watch();
+        return !takes.empty() && takes[0].end_ms != 0;
+    });
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(box_texts(), std::vector<std::string>{"The recording file could not be written: the disk may be full.\n"
+                                                     "The recording was stopped; what was recorded is kept."});
+    // The take's file is whole, the next take would get the next name, and
+    // auto-track has stopped: the second song starts no take.
+    read_result r = read_wave(track(0));
+    EXPECT_EQ(r.failed_at, "");
+    EXPECT_EQ(r.data_size, 10u * 8192 + 100);
+    EXPECT_EQ(app.track_name, track(1));
+    EXPECT_EQ(text(IDC_FILE_BOX), track(0));
+    EXPECT_EQ(text(IDC_STATUS), "Idle");
+    EXPECT_EQ(text(CMD_SIGNAL_RECORD), "&SignalRecord");
+    EXPECT_EQ(text(CMD_MONITOR), "Monitor");
+    EXPECT_TRUE(enabled(CMD_RECORD));
+    EXPECT_TRUE(enabled(CMD_MONITOR));
+    EXPECT_EQ(app.signal_waiting, 0);
+    EXPECT_EQ(app.take_recording, 0);
+    EXPECT_EQ(app.capture_ring.device, nullptr);
+    settle();
+    EXPECT_EQ(takes.size(), 1u);
+    EXPECT_EQ(app.recording, 0);
 }
 
 TEST_F(AutoTrack, ATakeInACompressedFormatIsSampledInThePcmItIsMadeFrom)

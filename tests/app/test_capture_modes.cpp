@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <csignal>
 #include <regex>
+#include "capture/wav_writer.h"
 #include "tests/support/recording_session.h"
 #include "tests/support/riff_read.h"
 #include "tests/support/sox_check.h"
@@ -262,7 +263,7 @@ TEST_F(CaptureModes, ACompressedRecordingIsReadBySox)
     EXPECT_NEAR(std::stod(m[1]), 8000.0 / 32768, 0.02);
 }
 
-TEST_F(CaptureModes, AFullDiskEndsTheRecordingQuietlyWithTheSizesPatched)
+TEST_F(CaptureModes, AFullDiskEndsTheRecordingWithTheSizesPatchedAndSaysSo)
 {
     play(counting_samples(3.0));
     open_dialog();
@@ -280,15 +281,34 @@ TEST_F(CaptureModes, AFullDiskEndsTheRecordingQuietlyWithTheSizesPatched)
     EXPECT_EQ(app.recording, 0);
     EXPECT_EQ(app.capture_file_handle, nullptr);
     EXPECT_EQ(app.capture_ring.device, nullptr);
-    EXPECT_TRUE(box_texts().empty());
-    // The controls stay as they were.
-    EXPECT_EQ(text(CMD_RECORD), "Stop");
-    EXPECT_FALSE(enabled(CMD_MONITOR));
+    ASSERT_EQ(box_texts(), std::vector<std::string>{"The recording file could not be written: the disk may be full.\n"
+                                                     "The recording was stopped; what was recorded is kept."});
+    EXPECT_EQ(captions(), std::vector<std::string>{"Trackmill"});
+    // Idle again: a press of Record starts a recording, it does not stop one.
+    EXPECT_EQ(text(CMD_RECORD), "Record");
+    EXPECT_EQ(text(IDC_STATUS), "Idle");
+    EXPECT_TRUE(enabled(CMD_MONITOR));
+    EXPECT_TRUE(enabled(CMD_SELECT));
     std::vector<uint8_t> file = sound_test::read_file(out);
     EXPECT_EQ(le32(file, 40), app.data_bytes_written);
     EXPECT_EQ(file.size(), 44u + app.data_bytes_written);
     EXPECT_EQ(le32(file, 4), 36u + app.data_bytes_written);
     EXPECT_EQ(read_wave(out).failed_at, "");
+}
+
+TEST_F(CaptureModes, ARecordingAtTheLargestFileSizeEndsAndSaysWhy)
+{
+    play(counting_samples(2.0));
+    open_dialog();
+    record_pcm_until(8192);
+    // As if four gigabytes had been recorded: room for two more buffers.
+    app.data_bytes_written = max_capture_data_bytes(&app.capture_ring.chosen_format) - 2 * 8192 - 10;
+    const uint32_t near_limit = app.data_bytes_written;
+    ASSERT_TRUE(pump_until([] { return !app.recording; }));
+    EXPECT_EQ(app.data_bytes_written, near_limit + 2 * 8192);
+    ASSERT_EQ(box_texts(), std::vector<std::string>{"The file has reached the largest size a WAV file can hold.\n"
+                                                     "The recording was stopped; what was recorded is kept."});
+    EXPECT_EQ(text(CMD_RECORD), "Record");
 }
 
 TEST_F(CaptureModes, ExitDuringARecordingLeavesACompleteFile)
