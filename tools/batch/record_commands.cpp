@@ -3,9 +3,11 @@
 // on the virtual card (fast by default) or the sound card. The batch tool
 // only clicks, types and answers as a user would, and watches the dialog.
 #include <sys/stat.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -28,6 +30,22 @@ namespace {
 constexpr const char* DEFAULT_FORMAT = "pcm,44100,2,16";
 constexpr int IDLE_GIVE_UP_MS = 3000;   // nothing posted for this long: nothing runs any more
 
+// The card's pace against the wall clock (--speed; 1 for the sound card).
+double pace = 1;
+
+// How long a silent device is waited for: the idle allowance, or twice the
+// real time one buffer of the open ring takes to fill, whichever is longer
+// (large buffers, a low rate or a slow --speed fill a buffer slowly).
+int64_t idle_limit_ms()
+{
+    const CaptureBufferRing& ring = app.capture_ring;
+    const uint32_t rate = ring.capture_format.fmt.avg_bytes_per_sec;
+    if (!ring.device || rate == 0 || !(pace > 0))
+        return IDLE_GIVE_UP_MS;
+    const double buffer_ms = 1000.0 * ring.buffer_bytes / rate / pace;
+    return std::max<int64_t>(IDLE_GIVE_UP_MS, int64_t(std::min(2 * buffer_ms, 1e12)));
+}
+
 // --- the dialog, watched ---------------------------------------------------------
 
 std::function<void()> after_message;   // runs after every message the dialog handles
@@ -41,7 +59,7 @@ msg_result watched_proc(window w, unsigned message, wparam wp, lparam lp)
 }
 
 // Handles posted messages until `done` holds, or until nothing has been
-// posted for IDLE_GIVE_UP_MS of real time (false then).
+// posted for idle_limit_ms() of real time (false then).
 bool run_until(const std::function<bool()>& done)
 {
     auto last = std::chrono::steady_clock::now();
@@ -49,7 +67,7 @@ bool run_until(const std::function<bool()>& done)
         if (window_core_wait_posted(50)) {
             window_core_dispatch_posted();
             last = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(IDLE_GIVE_UP_MS)) {
+        } else if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(idle_limit_ms())) {
             return false;
         }
     }
@@ -138,6 +156,7 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
             if (sound_parse_option(arg) != 1)
                 return usage(*o, std::string(arg) + ": " + sound_source_error()), -1;
             o->paced = true;
+            pace = std::strtod(arg + 8, nullptr);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usage(*o, std::string("unknown option ") + arg), -1;
         } else if (!o->target) {

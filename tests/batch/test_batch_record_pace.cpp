@@ -1,0 +1,46 @@
+// trackmill-batch record on a card that keeps time, with buffers that take
+// longer to fill than the tool's idle allowance: the recording waits for
+// them and ends when asked, instead of being given up as a dead device.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(BatchRecordPace, ABufferLongerThanTheIdleAllowanceIsWaitedFor)
+{
+    const std::string base = testing::TempDir() + "batch_pace_" + std::to_string(getpid());
+    const std::string out = base + ".wav";
+    std::remove(out.c_str());
+    // 8 kHz mono: 16,000 bytes a second, so a buffer of 100,000 bytes is
+    // 6.25 s of sound, about 3.1 s of real time at twice the speed.
+    const std::string cmd = std::string("'") + TM_BATCH_PROGRAM + "' record '" + out +
+                            "' --seconds=1 --format=pcm,8000,1,16 --speed=2 --buffer-size=100000 >" + base +
+                            ".out 2>" + base + ".err";
+    const int raw = std::system(cmd.c_str());
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const std::string said = slurp(base + ".out") + slurp(base + ".err");
+    EXPECT_EQ(status, 0) << said;
+    struct stat st = {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0) << said;
+    EXPECT_EQ(st.st_size, 44 + 100000) << said;   // the one buffer, whole
+    std::remove(out.c_str());
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".err").c_str());
+}
+
+} // namespace
