@@ -44,3 +44,31 @@ TEST(BatchRecordPace, ABufferLongerThanTheIdleAllowanceIsWaitedFor)
 }
 
 } // namespace
+
+namespace {
+
+// A split never writes over a track file already in the directory: any of
+// track0.wav to track9.wav there refuses the split before a take is made.
+TEST(BatchSplitRefusal, AnyTrackFileInTheDirectoryIsKept)
+{
+    const std::string dir = testing::TempDir() + "batch_split_keep_" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+    const std::string kept = dir + "/track2.wav";
+    {
+        std::ofstream f(kept, std::ios::binary);
+        f << "an earlier take";
+    }
+    const std::string cmd = std::string("'") + TM_BATCH_PROGRAM + "' split '" + dir + "' --seconds=1 >'" + dir +
+                            "/out' 2>'" + dir + "/err'";
+    const int raw = std::system(cmd.c_str());
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const std::string said = slurp(dir + "/out") + slurp(dir + "/err");
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_NE(said.find("track2.wav exists"), std::string::npos) << said;
+    EXPECT_EQ(slurp(kept), "an earlier take");
+    struct stat st = {};
+    EXPECT_NE(stat((dir + "/track0.wav").c_str(), &st), 0) << "no take is made";
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+} // namespace

@@ -359,8 +359,13 @@ int split_command(int argc, char** argv)
     if (!is_directory(o.target))
         return fail(o, std::string(o.target) + " is not a directory");
     const std::string base = std::string(o.target) + (o.target[std::strlen(o.target) - 1] == '/' ? "" : "/");
-    if (exists(base + "track0.wav"))
-        return fail(o, base + "track0.wav exists: split into a directory without track files");
+    // Every take's name is asked about before it is written over, and the
+    // tool answers Yes: an earlier track file there would be lost.
+    for (char c = '0'; c <= '9'; ++c) {
+        const std::string track = base + "track" + c + ".wav";
+        if (exists(track))
+            return fail(o, track + " exists: split into a directory without track files");
+    }
     if (o.card && o.seconds <= 0)
         return usage(o, "from the sound card, say for how long: --seconds=S");
     std::string problem = choose_sound(o);
