@@ -107,6 +107,7 @@ struct AppState {
 
     // --- capture file
     plain_file capture_file_handle = nullptr;
+    format_area capture_file_format = {}; // the format its header describes (chosen when it was begun)
 
     // --- displays: geometry, set while the dialog initialises
     rect wave_view_rect = {0, 0, 0, 0};  // client pixels

@@ -260,7 +260,7 @@ void on_record_buffer(window dialog, wave_header* header)
     }
     // Whether this buffer would carry the file past what its 32-bit sizes hold.
     const bool at_size_limit =
-        n > max_capture_data_bytes(&app.capture_ring.chosen_format) - app.data_bytes_written;
+        n > max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
     append_capture_data(n);
 
     if (!app.signal_waiting && app.last_write_count != n) {

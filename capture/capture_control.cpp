@@ -56,7 +56,7 @@ void finish_unused_capture_file()
 {
     if (!app.capture_file_handle)
         return;
-    patch_wav_sizes(app.capture_file_handle, &app.capture_ring.chosen_format, 0);
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, 0);
     plain_close(app.capture_file_handle);
     app.capture_file_handle = nullptr;
 }
@@ -250,7 +250,7 @@ int end_capture()
             release_conversion();
         free_conversion_block();
         if (app.capture_file_handle)
-            patch_wav_sizes(app.capture_file_handle, &app.capture_ring.chosen_format, app.data_bytes_written);
+            patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
     }
     if (app.capture_file_handle) {
         plain_close(app.capture_file_handle);

@@ -70,7 +70,7 @@ void finish_capture_file()
 {
     if (!app.recording || !app.capture_file_handle)
         return;
-    patch_wav_sizes(app.capture_file_handle, &app.capture_ring.chosen_format, app.data_bytes_written);
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
     plain_close(app.capture_file_handle);
     app.capture_file_handle = nullptr;
 }

@@ -44,6 +44,9 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
+    // The file keeps this format to its end, whatever the user chooses for
+    // the recordings after it: its sizes are patched where this header has them.
+    app.capture_file_format = *chosen_format;
     uint8_t head[20];
     put_id(head, "RIFF");
     put_le32(head + 4, RUNNING_RIFF_SIZE);
@@ -77,8 +80,8 @@ void append_capture_data(uint32_t n)
     // A buffer that would carry the data past what the header's sizes can
     // hold is not written: the short count ends the recording as a full disk
     // does, and the patched sizes stay true.
-    uint32_t room = max_capture_data_bytes(&app.capture_ring.chosen_format) - app.data_bytes_written;
-    if (app.data_bytes_written > max_capture_data_bytes(&app.capture_ring.chosen_format) || n > room) {
+    uint32_t room = max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
+    if (app.data_bytes_written > max_capture_data_bytes(&app.capture_file_format) || n > room) {
         app.last_write_count = 0;
         return;
     }

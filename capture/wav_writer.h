@@ -5,6 +5,8 @@
 #include "platform/audio_format.h"
 #include "platform/file/file.h"
 
+// Writes the header with placeholder sizes and keeps the format in
+// capture_file_format, which the appends and the size patch go by.
 int write_wav_header(plain_file file, const format_area* chosen_format);
 // The append step: writes n bytes of conversion_output to the capture file.
 void append_capture_data(uint32_t n);
