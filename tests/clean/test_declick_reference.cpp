@@ -62,9 +62,12 @@ struct record {
     int16_t peak = 0, end_value = 0, length = 0;
 };
 
-// The pass as its rules read, on a track with a 16-byte format chunk: the
-// input buffers and the output blocks hold the data from byte 44 to 8,192
-// and then 8,192 bytes each.
+// The pass as its rules read. The input buffers and the output blocks are
+// the 8,192-byte windows of the files, the first from the data's start on:
+// in a canonical track from byte 44. Where the data does not start on the
+// frame grid of a window, a frame cut by an input buffer's end is read
+// whole with the next buffer (its call's first frame), and an output block
+// that ends inside a frame is written out between the frame's samples.
 struct model {
     int k, channels;
     uint16_t bias[2];
@@ -76,11 +79,12 @@ struct model {
     std::vector<int16_t> image, smoothed;   // the current output block
     size_t block_start = 0, w = 0;          // block start in the output; position within the block
     std::vector<int16_t> out;               // the cleaned samples written so far
+    uint32_t in_start = 44, out_start = 44;  // the data's file offsets
     record events[256];
     int current = 0, last = 0;
     int32_t slope_run = 0;
 
-    static size_t block_samples(size_t start) { return start == 0 ? (8192 - 44) / 2 : 8192 / 2; }
+    size_t block_samples(size_t start) const { return start == 0 ? (8192 - out_start % 8192) / 2 : 8192 / 2; }
 
     int16_t mean(int c, int16_t x)
     {
@@ -102,8 +106,14 @@ struct model {
     void flush()
     {
         out.insert(out.end(), image.begin(), image.begin() + long(w));
-        block_start += image.size();
+        block_start += w;
         new_block();
+    }
+    // One sample is in the image: a full block goes out.
+    void sample_done()
+    {
+        if (++w == image.size())
+            flush();
     }
     bool step_on()
     {
@@ -127,8 +137,9 @@ struct model {
     static int16_t clamp(int32_t v) { return int16_t(v < -32767 ? -32760 : v); }
     static int32_t mag(int16_t v) { return v < 0 ? -int32_t(v) : v; }
 
-    // One call: frames from `at` on; `first` primes. Returns the frames done.
-    int call(const samples16& s, size_t& at, size_t end, int count, bool first)
+    // One call: frames from `at` on, of which `avail` are in the buffer;
+    // `first` primes. Returns the frames done, 0 when the data ends first.
+    int call(const samples16& s, size_t& at, int avail, int count, bool first)
     {
         int i = 0;
         if (first) {
@@ -144,8 +155,9 @@ struct model {
                     const int16_t x = s[at + size_t(c)];
                     std::memmove(hist[c] + 1, hist[c], size_t(k + 1) * 2);
                     hist[c][0] = x;
-                    image[w++] = x;
+                    image[w] = x;
                     sums[c] += uint32_t(int32_t(x));
+                    sample_done();
                 }
             }
             smoothed_left = int16_t(sums[0] / uint32_t(k));
@@ -156,6 +168,7 @@ struct model {
             flush();
             return 0;
         }
+        const size_t end = at + size_t(avail - i) * size_t(channels);
         events[current] = record{};
         slope_run = 0;
         for (; i < count; ++i) {
@@ -214,7 +227,7 @@ struct model {
                     }
                 }
                 ++at;
-                ++w;
+                sample_done();
             }
             if (channels == 2) {
                 const int16_t x = s[at];
@@ -230,10 +243,8 @@ struct model {
                 smoothed_right = m;
                 smoothed[w] = m;
                 ++at;
-                ++w;
+                sample_done();
             }
-            if (w == image.size())
-                flush();
         }
         residual_sum /= uint32_t(i) + 1;
         return i;
@@ -241,41 +252,57 @@ struct model {
 
     samples16 run(const samples16& s)
     {
-        const size_t total_samples = s.size();
-        int32_t total = int32_t(total_samples / size_t(channels));
-        size_t at = 0;
-        size_t buffer_end = std::min(total_samples, block_samples(0));
-        int r = call(s, at, buffer_end, int(buffer_end / size_t(channels)), true);
+        const size_t frames = s.size() / size_t(channels);
+        const size_t frame_bytes = size_t(2 * channels);
+        // A frame belongs to the buffer that holds its last byte.
+        auto frames_in = [&](size_t window, size_t from) {
+            size_t j = from;
+            while (j < frames && (in_start + frame_bytes * j + frame_bytes - 1) / 8192 == window)
+                ++j;
+            return int(j - from);
+        };
+        int32_t total = int32_t(frames);
+        size_t at = 0, window = in_start / 8192;
+        int avail = frames_in(window, 0);
+        int r = call(s, at, avail, avail, true);
         ++buffers_done;
         total -= r;
-        while (total > 0 && at >= buffer_end) {
-            const size_t start = buffer_end;
-            if (start >= total_samples)
+        while (total > 0 && r == avail) {
+            avail = frames_in(++window, at / size_t(channels));
+            if (avail == 0)
                 break;
-            buffer_end = std::min(total_samples, start + 8192 / 2);
-            r = call(s, at, buffer_end, 8192 / (2 * channels), false);
+            r = call(s, at, avail, 8192 / int(frame_bytes), false);
             total -= r;
             ++buffers_done;
         }
-        call(s, at, buffer_end, 0, false);
+        call(s, at, 0, 0, false);
         return out;
     }
 };
 
 class DeclickReferenceTest : public CleanTest {};
 
-TEST_F(DeclickReferenceTest, PassEqualsThePlainModelOnEveryWindow)
+TEST_F(DeclickReferenceTest, PassEqualsThePlainModelOnEveryWindowWhereverTheDataStarts)
 {
     struct track_case {
         int channels;
         bool dense;
         int frames;
+        int fmt_size = 16;
+        int list_before = -1;   // body bytes of a LIST chunk before the data
     };
-    const track_case tracks[] = {{2, false, 9000}, {1, false, 17000}, {2, true, 6000}, {1, true, 9000}};
+    // Canonical tracks, then data off the frame grid: an 18-byte format
+    // chunk (in both files), and LIST chunks that start the data 6 bytes
+    // before the first buffer's end, at it, and 4 bytes past it.
+    const track_case tracks[] = {{2, false, 9000},        {1, false, 17000},       {2, true, 6000},
+                                 {1, true, 9000},         {2, false, 9000, 18},    {1, false, 9000, 18},
+                                 {2, true, 6000, 18},     {2, false, 9000, 16, 5}, {2, true, 6000, 16, 8133},
+                                 {2, false, 9000, 16, 8139}, {2, false, 9000, 18, 8143}};
     int checked = 0;
     int64_t corrections = 0, repaired = 0;
     for (const track_case& t : tracks) {
-        for (int k = 1; k <= 45; k += (k < 13 ? 1 : 4)) {
+        const bool canonical = t.fmt_size == 16 && t.list_before < 0;
+        for (int k = 1; k <= 45; k += canonical ? (k < 13 ? 1 : 4) : 11) {
             const samples16 s = material(t.frames, t.channels, uint64_t(k * 7 + t.channels), t.dense);
             release();
             app_state_reset();
@@ -284,17 +311,25 @@ TEST_F(DeclickReferenceTest, PassEqualsThePlainModelOnEveryWindow)
             app.bias_level[1] = 280;
             track_layout layout;
             layout.channels = t.channels;
+            layout.fmt_size = t.fmt_size;
+            if (t.list_before >= 0)
+                layout.chunk_before_data = chunk("LIST", bytes(size_t(t.list_before), 'x'));
             model m{k, t.channels, {300, 280}, app.buffers_done};
+            const uint32_t fmt_bytes = uint32_t(t.fmt_size + (t.fmt_size & 1));
+            m.in_start = 12 + 8 + fmt_bytes + uint32_t(layout.chunk_before_data.size()) + 8;
+            m.out_start = 12 + 8 + fmt_bytes + 8;
             const samples16 expected = m.run(s);
             const parsed_wav w = clean(s, MODE_DECLICK, layout);
             ASSERT_TRUE(w.ok);
             const samples16 got = w.samples();
-            ASSERT_EQ(got.size(), expected.size()) << "window " << k << ", " << t.channels << " channels";
+            ASSERT_EQ(got.size(), expected.size()) << "window " << k << ", " << t.channels << " channels, data at "
+                                                   << m.in_start;
             size_t first = 0;
             while (first < got.size() && got[first] == expected[first])
                 ++first;
             EXPECT_EQ(first, got.size()) << "window " << k << ", " << t.channels << " channels"
-                                         << (t.dense ? ", dense clicks" : "") << ": first difference at sample "
+                                         << (t.dense ? ", dense clicks" : "") << ", data at " << m.in_start << "/"
+                                         << m.out_start << ": first difference at sample "
                                          << first << " (" << (first < got.size() ? got[first] : 0) << " against "
                                          << (first < got.size() ? expected[first] : 0) << ")";
             char line[64];
