@@ -399,6 +399,14 @@ int32_t compute_view_rows(const riff_info* in, int16_t* rows)
     if (frame > 0 && rows && app.view_rows && rows >= app.view_rows &&
         rows + q <= app.view_rows + app.view_rows_count) {
         const uint8_t* p = in->next;
+        // Where the data does not start on the block's frame grid (a format
+        // chunk of 18 bytes puts it at byte 46), a block opens inside a
+        // frame: its rest is stepped over, so that every row is made of
+        // left samples.
+        const int64_t into_data = in->buffer_disk_offset + (p - in->buffer) - int64_t(app.track_in_chunk.data_offset);
+        const int64_t phase = into_data > 0 ? into_data % frame : 0;
+        if (phase != 0)
+            p = std::min(p + (frame - phase), static_cast<const uint8_t*>(data_end(in)));
         const int64_t available = (data_end(in) - p) / frame;
         const uint32_t frames = uint32_t(app.playback_record.input_buffer_bytes) / uint32_t(frame);
         const int64_t count = std::min<int64_t>(available, frames);
