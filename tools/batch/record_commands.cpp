@@ -175,8 +175,10 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
 // The sound card, or the virtual card playing the source. "" or the reason.
 std::string choose_sound(const options& o)
 {
-    if (o.card)
+    if (o.card) {
+        pace = 1;   // the sound card keeps the wall clock whatever --speed says
         return sound_use_portaudio() == 0 ? "" : "the sound card cannot be used (PortAudio did not start)";
+    }
     if (sound_use_virtual(o.source ? o.source : "demo") != 0)
         return std::string(o.source ? o.source : "demo") + ": " + sound_source_error();
     if (!o.paced)
