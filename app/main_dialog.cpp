@@ -98,8 +98,11 @@ msg_result on_exit(window dialog)
     // The preview stops before the dialog goes: neither its device nor its
     // view timer may reach a dialog that has ended.
     stop_playback();
-    if (app.recording && end_capture() != 0)
+    if (app.recording && end_capture() != 0) {
         api_failure("end_capture");
+        // The device would not stop, but the run ends here all the same.
+        finish_capture_file();
+    }
     delete_object(app.bar_erase_pen);
     delete_object(app.bar_low_pen);
     delete_object(app.bar_high_pen);

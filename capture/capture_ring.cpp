@@ -63,18 +63,6 @@ int open_and_allocate(CaptureBufferRing* ring, wave_callback callback)
     return 0;
 }
 
-// Audio already in the capture file keeps its place when the process has to
-// end: the sizes are patched and the file closed, as the end of a recording
-// would do.
-void finish_capture_file()
-{
-    if (!app.recording || !app.capture_file_handle)
-        return;
-    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
-    plain_close(app.capture_file_handle);
-    app.capture_file_handle = nullptr;
-}
-
 void show_wave_in_error(unsigned code, const char* caption)
 {
     char text[ERROR_TEXT_BYTES];
@@ -85,6 +73,15 @@ void show_wave_in_error(unsigned code, const char* caption)
 }  // namespace
 
 void capture_ring_fail_alloc_after(int blocks) { allocations_before_failure = blocks; }
+
+void finish_capture_file()
+{
+    if (!app.recording || !app.capture_file_handle)
+        return;
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+    plain_close(app.capture_file_handle);
+    app.capture_file_handle = nullptr;
+}
 
 void set_capture_params(CaptureBufferRing* ring, int channels, int bits, int rate,
                         uint32_t buffer_bytes, int count)

@@ -35,6 +35,10 @@ int close_wave_in(CaptureBufferRing* ring);    // unprepare, free, close
 // Failure reports shared by every capture routine.
 void wave_in_error(unsigned code);               // "WaveIn Error" box, program goes on
 [[noreturn]] void fatal_wave_in_error(unsigned code); // box, then the process ends with 1
+// A recording the run ends without a proper end_capture (the process is
+// going, the device would not stop): the audio already in the capture file
+// keeps its place, under true sizes, and the file is closed.
+void finish_capture_file();
 void api_failure(const char* name);              // "Fatal Error" box, program goes on
 
 // Test hook: the sample-memory allocation after `blocks` more successful ones
