@@ -37,7 +37,9 @@ TEST(BatchRecordPace, ABufferLongerThanTheIdleAllowanceIsWaitedFor)
     EXPECT_EQ(status, 0) << said;
     struct stat st = {};
     ASSERT_EQ(stat(out.c_str(), &st), 0) << said;
-    EXPECT_EQ(st.st_size, 44 + 100000) << said;   // the one buffer, whole
+    // The one buffer whole (and at most what the card gave before Stop).
+    EXPECT_GE(st.st_size, 44 + 100000) << said;
+    EXPECT_LT(st.st_size, 44 + 200000) << said;
     std::remove(out.c_str());
     std::remove((base + ".out").c_str());
     std::remove((base + ".err").c_str());
