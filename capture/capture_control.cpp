@@ -230,9 +230,10 @@ int end_capture()
     int result = 0;
     if (app.recording) {
         app.recording = 0;
-        // The codec's last block and look-ahead belong to the recording too;
-        // after a full disk the append writes what still fits, if anything.
-        if (app.conversion_stream && app.capture_file_handle)
+        // The codec's last block and look-ahead belong to the recording too,
+        // unless a buffer before them was lost to a full disk or the largest
+        // size: the file then ends with the last buffer that went in whole.
+        if (app.conversion_stream && app.capture_file_handle && !capture_append_fell_short())
             append_capture_data(finish_conversion(app.conversion_stream));
         unsigned code = acm_stream_unprepare_header(app.conversion_stream, &app.conversion_header, 0);
         if (code) {

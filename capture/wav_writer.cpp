@@ -11,6 +11,10 @@ namespace {
 constexpr uint32_t RUNNING_RIFF_SIZE = 0x07F00000;
 constexpr uint32_t RUNNING_DATA_SIZE = 0x07E00000;
 
+// The file's last append did not go whole into it (a full disk, or the
+// largest size reached): whatever comes after would not follow on.
+bool append_fell_short = false;
+
 void put_le32(uint8_t* p, uint32_t v)
 {
     p[0] = uint8_t(v);
@@ -47,6 +51,7 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     // The file keeps this format to its end, whatever the user chooses for
     // the recordings after it: its sizes are patched where this header has them.
     app.capture_file_format = *chosen_format;
+    append_fell_short = false;
     uint8_t head[20];
     put_id(head, "RIFF");
     put_le32(head + 4, RUNNING_RIFF_SIZE);
@@ -83,13 +88,20 @@ void append_capture_data(uint32_t n)
     uint32_t room = max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
     if (app.data_bytes_written > max_capture_data_bytes(&app.capture_file_format) || n > room) {
         app.last_write_count = 0;
+        append_fell_short = true;
         return;
     }
     uint32_t written = plain_write(app.capture_file_handle, app.conversion_output, n);
     app.last_write_count = written;
+    append_fell_short = append_fell_short || written != n;
     // Only what reached the file counts, so the header never claims bytes
     // that a full disk refused.
     app.data_bytes_written += written;
+}
+
+bool capture_append_fell_short()
+{
+    return append_fell_short;
 }
 
 void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes)

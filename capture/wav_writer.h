@@ -10,6 +10,9 @@
 int write_wav_header(plain_file file, const format_area* chosen_format);
 // The append step: writes n bytes of conversion_output to the capture file.
 void append_capture_data(uint32_t n);
+// True once an append of the capture file begun last did not go whole into
+// it: the file then ends there, and nothing converted later may follow.
+bool capture_append_fell_short();
 // The size patch: RIFF size and data size from data_bytes.
 void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
 void write_le32(uint32_t value, plain_file file);
