@@ -45,13 +45,14 @@ int32_t format_chunk_bytes(const format_area* chosen_format)
 
 int write_wav_header(plain_file file, const format_area* chosen_format)
 {
+    // The file keeps this format to its end, whatever the user chooses for
+    // the recordings after it: its sizes are patched where this header has
+    // them (or, for a format no header can hold, not at all).
+    app.capture_file_format = *chosen_format;
+    append_fell_short = false;
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
-    // The file keeps this format to its end, whatever the user chooses for
-    // the recordings after it: its sizes are patched where this header has them.
-    app.capture_file_format = *chosen_format;
-    append_fell_short = false;
     uint8_t head[20];
     put_id(head, "RIFF");
     put_le32(head + 4, RUNNING_RIFF_SIZE);
