@@ -384,8 +384,13 @@ int virtual_select(const char* source, std::string* error)
 void virtual_pace(bool fast, double speed)
 {
     std::lock_guard<std::mutex> record(table.lock);
+    // Fast mode moves the virtual clock by the audio it delivers; in real
+    // time nothing would move it, so leaving fast mode gives the real clock
+    // back (the last of --fast and --speed=N wins).
     if (fast)
         clock_use_virtual(true);
+    else if (table.fast)
+        clock_use_virtual(false);
     table.fast = fast;
     table.speed = speed;
     table_reanchor();
