@@ -66,8 +66,10 @@ void run_modal(window dialog)
 {
     using clock = std::chrono::steady_clock;
     while (!dialog->ended) {
-        while (!dialog->ended && window_core_dispatch_posted() > 0) {
-        }
+        // One round of what waits, then the script's next action, as a user
+        // gets a turn between rounds in a window: a device that posts again
+        // as soon as its buffer is handled must not hold the script back.
+        window_core_dispatch_posted();
         if (dialog->ended)
             break;
         action a;

@@ -22,7 +22,8 @@ int headless_pump();                            // handle every posted message n
 int headless_pump_for(int ms);                  // ...and those arriving within ms (wall)
 
 // --- the script for dialog_box's modal loop ---------------------------------------
-// dialog_box runs the posted messages, then the next action, and so on; when
+// dialog_box handles the posted messages that wait (those they post in turn
+// come after), then the next action, and so on; when
 // no action is left and nothing arrives for the idle time, it closes the
 // dialog (WM_CLOSE), as a user leaving the program would, and presses its
 // default button when the close box does not end it.
