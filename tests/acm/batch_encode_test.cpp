@@ -26,10 +26,11 @@ std::string slurp(const std::string& path)
     return s.str();
 }
 
-batch_result run_batch(const scratch_dir& dir, const std::string& args)
+// `shell_before` runs in the same shell first (a limit for the program).
+batch_result run_batch(const scratch_dir& dir, const std::string& args, const std::string& shell_before = "")
 {
     std::string out = dir.file("stdout"), err = dir.file("stderr");
-    int raw = std::system(("'" TM_BATCH_PROGRAM "' " + args + " >'" + out + "' 2>'" + err + "'").c_str());
+    int raw = std::system((shell_before + "'" TM_BATCH_PROGRAM "' " + args + " >'" + out + "' 2>'" + err + "'").c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
 
@@ -103,6 +104,21 @@ TEST(BatchEncode, SamePcmCopiesEverySampleAndAnOldLongerFileIsReplaced)
     std::string in = slurp(dir.file("in.wav")), out = slurp(dir.file("out.wav"));
     EXPECT_EQ(out, in) << "header and every sample the same, nothing of the old file left";
     EXPECT_NE(r.out.find("10007 frames"), std::string::npos) << r.out;
+}
+
+TEST(BatchEncode, AFailedRunLeavesTheOldOutputAsItWas)
+{
+    scratch_dir dir;
+    write_input(dir, 22050, 1, 100000);
+    const std::string old(5000, 'x');
+    std::ofstream(dir.file("out.wav"), std::ios::binary) << old;
+    // A file system that takes no file past 20 KiB.
+    batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=pcm,22050,1,16",
+                               "trap '' XFSZ; ulimit -f 20; ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("failed (disk full?)"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir.file("out.wav")), old);
+    EXPECT_FALSE(exists(dir.file("out.wav.part")));
 }
 
 TEST(BatchEncode, RefusalsSayWhyAndWriteNothing)

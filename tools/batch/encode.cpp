@@ -7,6 +7,7 @@
 // between buffers; the last, short buffer is padded with silence to a whole
 // block, and a final conversion flagged END gives out what the encoder
 // still holds (MPEG's look-ahead), so the file covers all of the input.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -164,21 +165,21 @@ int encode(int argc, char** argv)
         return fail("the conversion stream could not be opened");
     app.conversion_stream = stream;
 
-    // A shorter new file must not keep an old file's tail; only a plain file
-    // is ever removed.
+    // Only a plain file is ever replaced, and only by a whole new file: the
+    // conversion goes into a file beside it that takes its name at the end,
+    // so a failed run leaves the old file as it was.
     struct stat old_out;
-    if (stat(out_name, &old_out) == 0) {
-        if (!S_ISREG(old_out.st_mode)) {
-            release_conversion();
-            return fail(std::string(out_name) + " exists and is not a plain file");
-        }
-        std::remove(out_name);
+    if (stat(out_name, &old_out) == 0 && !S_ISREG(old_out.st_mode)) {
+        release_conversion();
+        return fail(std::string(out_name) + " exists and is not a plain file");
     }
+    const std::string part_name = std::string(out_name) + ".part";
+    std::remove(part_name.c_str());
     bool existed = false;
-    app.capture_file_handle = plain_open_or_create(out_name, &existed);
+    app.capture_file_handle = plain_open_or_create(part_name.c_str(), &existed);
     if (!app.capture_file_handle) {
         release_conversion();
-        return fail(std::string("cannot create ") + out_name);
+        return fail(std::string("cannot create ") + part_name);
     }
     write_wav_header(app.capture_file_handle, &chosen);
     app.data_bytes_written = 0;
@@ -244,8 +245,12 @@ int encode(int argc, char** argv)
     app.capture_file_handle = nullptr;
     if (boxes_shown)
         ok = false;   // a buffer that failed to convert is missing from the file
+    if (ok && std::rename(part_name.c_str(), out_name) != 0) {
+        std::remove(part_name.c_str());
+        return fail(std::string("cannot name the new file ") + out_name + ": " + std::strerror(errno));
+    }
     if (!ok) {
-        std::remove(out_name);   // no half-written file is left behind
+        std::remove(part_name.c_str());   // no half-written file is left behind
         return fail(write_failed ? std::string("writing ") + out_name + " failed (disk full?); nothing was kept"
                                  : std::string("the conversion failed; nothing was kept"));
     }
