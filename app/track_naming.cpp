@@ -58,8 +58,15 @@ int derive_track_name()
         }
     } else {
         std::strcpy(ext, ".wav");
-        if (underscore >= 0) {
+        if (underscore >= 0 && (underscore == 0 || t[underscore - 1] != '/')) {
             pos = underscore - 1;
+        } else if (underscore > 0) {
+            // "dir/_": counting on the separator would send the next takes
+            // into other folders; the counter takes the "_"'s place instead.
+            t[underscore] = '0';
+            t[underscore + 1] = '\0';
+            len = underscore + 1;
+            pos = underscore;
         } else {
             t[L] = '0';
             t[L + 1] = '\0';

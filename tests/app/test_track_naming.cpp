@@ -44,6 +44,7 @@ TEST_F(ChangeTest, ChosenNamesBecomeNumberedTrackNames)
         {"ab", "ab0.wav", 2},
         {"/rec/old.take/side", "/rec/old.take/side0.wav", 18},
         {"/rec/x.y/a", "/rec/x.y/a0.wav", 10},    // a directory's "." is no extension
+        {"/rec/_", "/rec/0.wav", 5},              // never counting on the separator
     };
     open_dialog();
     for (const ChangeCase& c : cases) {
