@@ -74,3 +74,33 @@ TEST(BatchSplitRefusal, AnyTrackFileInTheDirectoryIsKept)
 }
 
 } // namespace
+
+namespace {
+
+// A split that a full disk stops says so and fails; the take it cut short
+// is kept as a whole file.
+TEST(BatchSplitRefusal, AFullDiskFailsTheSplitAndKeepsTheTake)
+{
+    const std::string dir = testing::TempDir() + "batch_split_full_" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+    // No file past 2 MB: the first song's take is cut after about 12 s.
+    const std::string cmd = std::string("trap '' XFSZ; ulimit -f 2000; '") + TM_BATCH_PROGRAM + "' split '" + dir +
+                            "' --source=demo >'" + dir + "/out' 2>'" + dir + "/err'";
+    const int raw = std::system(cmd.c_str());
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const std::string said = slurp(dir + "/out") + slurp(dir + "/err");
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_NE(said.find("the disk may be full"), std::string::npos) << said;
+    EXPECT_NE(said.find("auto-track stopped before the side ended"), std::string::npos) << said;
+    const std::string take = slurp(dir + "/track0.wav");
+    ASSERT_GT(take.size(), 44u) << said;
+    // The sizes were patched to what the file holds.
+    const uint32_t data = uint8_t(take[40]) | uint8_t(take[41]) << 8 | uint8_t(take[42]) << 16 |
+                          uint32_t(uint8_t(take[43])) << 24;
+    EXPECT_EQ(data + 44, take.size());
+    struct stat st = {};
+    EXPECT_NE(stat((dir + "/track1.wav").c_str(), &st), 0) << "no take after the full disk";
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+} // namespace

@@ -416,8 +416,11 @@ int split_command(int argc, char** argv)
     headless_click(s.dialog, CMD_SIGNAL_RECORD);
     if (!app.signal_waiting)
         return fail(o, "SignalRecord did not arm");
-    run_until([&] { return over && !app.recording && !app.signal_waiting; });
+    // Auto-track stops by itself only when something went wrong (a full
+    // disk, a failing device): then nothing more is posted and the wait ends.
+    const bool ran = run_until([&] { return over && !app.recording && !app.signal_waiting; });
     after_message = nullptr;
+    const bool stopped_early = !over && !app.recording && !app.signal_waiting;
     s.close();
 
     for (const take_seen& t : takes) {
@@ -426,6 +429,9 @@ int split_command(int argc, char** argv)
     }
     if (!sound_is_virtual())
         std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
+    if (!ran)
+        return fail(o, stopped_early ? "auto-track stopped before the side ended; the takes above are kept"
+                                     : "the sound device stopped delivering; the takes above are kept");
     if (takes.empty())
         return fail(o, "no take: the input never reached the thresholds (left " + std::to_string(app.signal_threshold[0]) +
                            ", right " + std::to_string(app.signal_threshold[1]) + ")");
