@@ -4,6 +4,7 @@
 // private directory.
 #pragma once
 #include <gtest/gtest.h>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,22 @@
 
 using bytes = std::vector<uint8_t>;
 using samples16 = std::vector<int16_t>;
+
+// A small generator of our own: the same numbers on every library.
+struct lcg {
+    uint64_t state;
+    uint32_t next()
+    {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return uint32_t(state >> 33);
+    }
+    int32_t in(int32_t lo, int32_t hi) { return lo + int32_t(next() % uint32_t(hi - lo + 1)); }
+};
+
+inline int16_t clip(double v)
+{
+    return int16_t(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
+}
 
 struct track_layout {
     int channels = 1;

@@ -11,26 +11,11 @@
 
 namespace {
 
-struct rng {
-    uint64_t state;
-    uint32_t next()
-    {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return uint32_t(state >> 33);
-    }
-    int32_t in(int32_t lo, int32_t hi) { return lo + int32_t(next() % uint32_t(hi - lo + 1)); }
-};
-
-int16_t clip(double v)
-{
-    return int16_t(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
-}
-
 // Tones with clicks, one-signed spikes, slopes (square edges) and
 // full-scale samples strewn over them; `dense` puts a click every few frames.
 samples16 material(int frames, int channels, uint64_t seed, bool dense)
 {
-    rng g{seed};
+    lcg g{seed};
     samples16 s(size_t(frames * channels));
     int next = g.in(20, 300), kind = 0, age = 100;
     for (int i = 0; i < frames; ++i) {

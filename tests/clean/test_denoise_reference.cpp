@@ -11,21 +11,11 @@
 
 namespace {
 
-struct rng {
-    uint64_t state;
-    uint32_t next()
-    {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return uint32_t(state >> 33);
-    }
-    int32_t in(int32_t lo, int32_t hi) { return lo + int32_t(next() % uint32_t(hi - lo + 1)); }
-};
-
 // Tones with stretches of zigzag of every size, noise bursts and full-scale
 // steps, so that triggers fire with large and small steps on both channels.
 samples16 material(int frames, int channels, uint64_t seed)
 {
-    rng g{seed};
+    lcg g{seed};
     samples16 s(size_t(frames * channels));
     int next = g.in(5, 60), kind = 0, age = 1000, size = 0;
     for (int i = 0; i < frames; ++i) {

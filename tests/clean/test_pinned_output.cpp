@@ -13,22 +13,6 @@
 
 namespace {
 
-// A small generator of our own: the same numbers on every library.
-struct lcg {
-    uint64_t state;
-    uint32_t next()
-    {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return uint32_t(state >> 33);
-    }
-    int32_t in(int32_t lo, int32_t hi) { return lo + int32_t(next() % uint32_t(hi - lo + 1)); }
-};
-
-int16_t clip(double v)
-{
-    return int16_t(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
-}
-
 // Two tones and a little noise per channel, with the DeClicker's and the
 // DeNoiser's material strewn over it: bipolar clicks, one-signed spikes,
 // zigzags, steep square edges (slopes) and full-scale samples.
