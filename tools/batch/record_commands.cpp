@@ -342,7 +342,7 @@ int record_command(int argc, char** argv)
     if (!sound_is_virtual())
         std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
     if (!stopped_by_us)
-        return fail(o, "the recording ended early (the file system took no more)");
+        return fail(o, "the recording ended early, as the message above says; the file holds what came before");
     return std::fflush(stdout) == 0 ? BATCH_DONE : BATCH_FAILED;
 }
 
