@@ -2,8 +2,6 @@
 // split of the demo side against its songs, what starts a take, the intro
 // allowance and the silence countdown, the eleventh take, a take that cannot
 // start, and SignalRecord pressed while a capture runs.
-#include <sys/resource.h>
-#include <csignal>
 #include "app/track_naming.h"
 #include "platform/sound/demo_record.h"
 #include "tests/support/recording_session.h"
@@ -335,18 +333,13 @@ TEST_F(AutoTrack, AFullDiskEndsTheTakeAndAutoTrackWithTheFileKept)
     play_parts({{0.5, 0, 0}, {4.0, 5000, 5000}, {6.0, 0, 0}, {2.0, 5000, 5000}, {6.0, 0, 0}});
     open_for_tracks();
     click(CMD_SIGNAL_RECORD);
-    // A file system that takes no more than this many bytes of a file.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit;
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit small = old_limit;
-    small.rlim_cur = 44 + 10 * 8192 + 100;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    file_size_limit full(44 + 10 * 8192 + 100);
+    ASSERT_TRUE(full.set);
     const bool ended = pump_until([&] {
         watch();
         return !takes.empty() && takes[0].end_ms != 0;
     });
-    setrlimit(RLIMIT_FSIZE, &old_limit);
+    full.lift();
     ASSERT_TRUE(ended);
     ASSERT_EQ(box_texts(), std::vector<std::string>{"The recording file could not be written: the disk may be full.\n"
                                                      "The recording was stopped; what was recorded is kept."});

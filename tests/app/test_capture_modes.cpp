@@ -1,8 +1,6 @@
 // The capture modes through the main dialog on the virtual card: the level
 // of a buffer, Monitor and its meter, BiasAdjust, and Record with its file,
 // status line, full disk, Exit and the overwrite question.
-#include <sys/resource.h>
-#include <csignal>
 #include <regex>
 #include "capture/wav_writer.h"
 #include "tests/support/recording_session.h"
@@ -267,16 +265,10 @@ TEST_F(CaptureModes, AFullDiskEndsTheRecordingWithTheSizesPatchedAndSaysSo)
 {
     play(counting_samples(3.0));
     open_dialog();
-    // A file system that takes no more than this many bytes of the file:
-    // appends beyond it fail, writes over what is there do not.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit;
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit small = old_limit;
-    small.rlim_cur = 44 + 20 * 8192 + 100;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    file_size_limit full(44 + 20 * 8192 + 100);
+    ASSERT_TRUE(full.set);
     record_pcm_until(UINT32_MAX);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
+    full.lift();
     EXPECT_EQ(app.data_bytes_written, 20u * 8192 + 100) << "only what reached the file counts";
     EXPECT_EQ(app.recording, 0);
     EXPECT_EQ(app.capture_file_handle, nullptr);

@@ -2,7 +2,9 @@
 // known levels written as WAV files, pumping the dialog until something has
 // happened, and a tear-down that leaves no device or file open.
 #pragma once
+#include <sys/resource.h>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -16,6 +18,28 @@
 #include "platform/system/system.h"
 #include "tests/sound/sound_test_util.h"
 #include "tests/support/main_dialog_fixture.h"
+
+// A file system that takes no file past `bytes` while it lives: appends
+// beyond it fail, writes over what is there do not.
+struct file_size_limit {
+    rlimit old_limit{};
+    bool set = false;
+    explicit file_size_limit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        rlimit small = old_limit;
+        small.rlim_cur = bytes;
+        set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    void lift()
+    {
+        if (set)
+            setrlimit(RLIMIT_FSIZE, &old_limit);
+        set = false;
+    }
+    ~file_size_limit() { lift(); }
+};
 
 namespace recording {
 
