@@ -11,6 +11,9 @@
 #include "capture/capture_control.h"
 #include "clean/declicker.h"
 #include "clean/denoiser.h"
+#include "clean/filter_ex_pass.h"
+#include "clean/frame_pass.h"
+#include "clean/hum_remove.h"
 #include "clean/track_io.h"
 #include "playback/playback.h"
 
@@ -67,6 +70,29 @@ int create_view_points()
     return 0;
 }
 
+// Whether the AC sinus Freq can be notched at the track's rate, asked before
+// the cleaned file is created so that a refusal writes nothing. A track
+// whose format cannot be read passes here and fails in the run as any would.
+// Leaves track_in at the start of the file.
+bool hum_freq_suits_track()
+{
+    bool suits = true;
+    if (read_track_format() >= 16) {
+        const uint32_t rate = track_wave_format().samples_per_sec;
+        if (!hum_freq_allowed(app.ac_sinus_freq, rate)) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
+                          "track's rate (%u Hz)",
+                          int(app.ac_sinus_freq), HUM_LOWEST_FREQ, unsigned(rate / 4));
+            message_box(nullptr, text, CAPTION, MB_OK);
+            suits = false;
+        }
+    }
+    riff_seek(app.track_in, 0, SEEK_SET);
+    return suits;
+}
+
 void close_file(riff_file* f, int* result)
 {
     if (!*f)
@@ -110,18 +136,28 @@ int clean_into_file(int mode)
     app.track_out_chunk = riff_chunk{};
     app.track_out_chunk.id = FOURCC_FMT;
     app.track_out_chunk.size = 16;
+    // Mono >>Stereo makes two channels of a one-channel track: its file says
+    // so. Every other pass writes the track's format chunk as it is.
+    uint8_t out_format[sizeof app.track_format];
+    std::memcpy(out_format, app.track_format, sizeof out_format);
+    wave_format f = track_wave_format();
+    if (mode == MODE_MONO_STEREO && f.channels == 1) {
+        f.channels = 2;
+        f.block_align = 4;
+        f.avg_bytes_per_sec = f.samples_per_sec * 4;
+        std::memcpy(out_format, &f, 16);
+    }
     if (riff_create_chunk(app.track_out, &app.track_out_chunk, 0) != 0 ||
-        riff_write(app.track_out, app.track_format, format_bytes) != format_bytes)
+        riff_write(app.track_out, out_format, format_bytes) != format_bytes)
         return fail(-1, "the cleaned file cannot be written");
 
-    const wave_format f = track_wave_format();
     PlaybackRecord& play = app.playback_record;
     play.sample_rate = int32_t(f.samples_per_sec);
     play.bits_per_sample = int8_t(f.bits_per_sample);
     play.channels = int8_t(f.channels);
     play.active = 1;
     std::memset(&play.source_format, 0, sizeof play.source_format);
-    std::memcpy(play.source_format.bytes, app.track_format, size_t(format_bytes));
+    std::memcpy(play.source_format.bytes, out_format, size_t(format_bytes));
 
     if (riff_ascend(app.track_out, &app.track_out_chunk, 0) != 0)
         return fail(-5, "the cleaned file cannot be written");
@@ -147,6 +183,14 @@ int clean_into_file(int mode)
         result = declick_pass();
     } else if (mode == MODE_DENOISE) {
         result = denoise_track();
+    } else if (mode == MODE_DEHUM) {
+        result = hum_remove_track();
+    } else if (mode == MODE_MONO_STEREO) {
+        result = mono_stereo_track();
+    } else if (mode == MODE_FADE_OUT) {
+        result = fade_out_track();
+    } else if (mode == MODE_FILTER_EX) {
+        result = filter_ex_track();
     } else {
         // A fade that failed stays the run's result: the wide pass after it
         // must not turn a half-written file into a success.
@@ -156,6 +200,8 @@ int clean_into_file(int mode)
     }
     if (result == -1)
         fail(-1, "not enough memory to clean the track");
+    else if (result == -9)
+        fail(-9, "FilterEx is not available in this build");
     else if (result != 0)
         fail(result, "the cleaned file cannot be written");
 
@@ -213,9 +259,15 @@ int write_output_buffer()
     return riff_advance(app.track_out, &app.track_out_info, MMIO_WRITE) == 0 ? 0 : -6;
 }
 
+char mode_letter(int mode)
+{
+    static const char letters[] = "?dnfamox";
+    return mode >= MODE_DECLICK && mode <= MODE_LAST ? letters[mode] : '?';
+}
+
 int make_cleaned_name(const char* name, int mode, char* out, int size)
 {
-    const char letter = mode == MODE_DECLICK ? 'd' : mode == MODE_DENOISE ? 'n' : 'f';
+    const char letter = mode_letter(mode);
     const size_t length = std::strlen(name);
     const char* slash = std::strrchr(name, '/');
     const size_t part = slash ? size_t(slash - name) + 1 : 0;   // where the file-name part starts
@@ -252,7 +304,7 @@ int32_t process_track(window dialog, const char* name, int mode)
     app.track_out_info = riff_info{};
     app.track_in_info = riff_info{};
     int result = 0;
-    if (!name || (mode != MODE_DECLICK && mode != MODE_DENOISE && mode != MODE_FADE_IN)) {
+    if (!name || mode < MODE_DECLICK || mode > MODE_LAST) {
         result = fail(-1, "no track to clean");
     } else if (!(app.track_in = riff_open(name, &app.track_in_info, MMIO_READ | MMIO_ALLOCBUF))) {
         report_open_error(app.track_in_info.error);
@@ -265,6 +317,8 @@ int32_t process_track(window dialog, const char* name, int mode)
         // file would empty the track itself.
         message_box(nullptr, "The cleaned file would overwrite the track itself", CAPTION, MB_OK);
         result = fail(-1, "the cleaned file would overwrite the track");
+    } else if (mode == MODE_DEHUM && !hum_freq_suits_track()) {
+        result = fail(-8, "the AC sinus frequency does not suit the track");
     } else {
         show_text(dialog, IDC_STATUS, app.status_text);
         std::snprintf(app.capture_file_name, sizeof app.capture_file_name, "%s", name);

@@ -1,5 +1,6 @@
-// trackmill-batch declick, denoise and fadein: one cleaning run on the named
-// track, without a display. Prints the cleaned file's path and the result line.
+// trackmill-batch declick, denoise, fadein, dehum, mono, fadeout and restore:
+// one cleaning run on the named track, without a display. Prints the cleaned
+// file's path and the result line.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,13 @@ int32_t intro_setting(const char* text)
     uint64_t v;
     return parse_box_number(text, &v) ? int32_t(v > 55 ? 55 : v) : 9;
 }
+// An AC sinus Freq as the dialog's box reads it: no number is 50 Hz, more
+// than 2048 is 2048. Whether it suits the track is the pass's to say.
+int16_t freq_setting(const char* text)
+{
+    uint64_t v;
+    return parse_box_number(text, &v) ? int16_t(v > 2048 ? 2048 : v) : int16_t(50);
+}
 // "LEFT,RIGHT", two levels of 0..65535. 0, or -1 when the text is not that.
 int bias_setting(const char* text, uint16_t levels[2])
 {
@@ -54,7 +62,7 @@ int usage(const char* command, const char* why)
     return BATCH_USAGE;
 }
 
-enum : unsigned { TAKES_THRESHOLD = 1, TAKES_BIAS = 2, TAKES_INTRO = 4 };
+enum : unsigned { TAKES_THRESHOLD = 1, TAKES_BIAS = 2, TAKES_INTRO = 4, TAKES_FREQ = 8 };
 
 int run_cleaning(int mode, unsigned takes, int argc, char** argv)
 {
@@ -70,6 +78,8 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
                 return usage(command, "--bias takes two levels of 0 to 65535: --bias=LEFT,RIGHT");
         } else if ((takes & TAKES_INTRO) && (v = option_value(arg, "--intro"))) {
             app.intro_max_seconds = intro_setting(v);
+        } else if ((takes & TAKES_FREQ) && (v = option_value(arg, "--freq"))) {
+            app.ac_sinus_freq = freq_setting(v);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usage(command, (std::string("unknown option ") + arg).c_str());
         } else if (!track) {
@@ -124,6 +134,23 @@ int fadein_command(int argc, char** argv)
     return run_cleaning(MODE_FADE_IN, TAKES_INTRO | TAKES_BIAS, argc, argv);
 }
 
+int dehum_command(int argc, char** argv)
+{
+    return run_cleaning(MODE_DEHUM, TAKES_FREQ | TAKES_THRESHOLD, argc, argv);
+}
+int mono_command(int argc, char** argv)
+{
+    return run_cleaning(MODE_MONO_STEREO, 0, argc, argv);
+}
+int fadeout_command(int argc, char** argv)
+{
+    return run_cleaning(MODE_FADE_OUT, TAKES_INTRO, argc, argv);
+}
+int restore_command(int argc, char** argv)
+{
+    return run_cleaning(MODE_FILTER_EX, TAKES_THRESHOLD, argc, argv);
+}
+
 } // namespace
 
 BATCH_COMMAND("declick", "declick TRACK.wav [--threshold=K] [--bias=L,R]",
@@ -132,3 +159,11 @@ BATCH_COMMAND("denoise", "denoise TRACK.wav [--bias=L,R]", "reduce noise into th
               denoise_command);
 BATCH_COMMAND("fadein", "fadein TRACK.wav [--intro=SECONDS] [--bias=L,R]", "fade the start in into the track's \"f\" file",
               fadein_command);
+BATCH_COMMAND("dehum", "dehum TRACK.wav [--freq=HZ] [--threshold=K]",
+              "remove mains hum and its harmonics into the track's \"a\" file", dehum_command);
+BATCH_COMMAND("mono", "mono TRACK.wav", "both channels' mean into both channels of the track's \"m\" file",
+              mono_command);
+BATCH_COMMAND("fadeout", "fadeout TRACK.wav [--intro=SECONDS]", "fade the end out into the track's \"o\" file",
+              fadeout_command);
+BATCH_COMMAND("restore", "restore TRACK.wav [--threshold=K]",
+              "repair clicks and reduce hiss (FilterEx) into the track's \"x\" file", restore_command);
