@@ -52,6 +52,8 @@ struct AppState {
     int32_t signal_waiting = 0;    // SignalRecord armed
     int32_t format_chosen = 0;     // the user has been through the format chooser
     int8_t track_open = 0;         // a cleaned track is open ("Close track")
+    int32_t track_open_button = 0; // the cleaning button that shows "Close track" (its id), 0 when none
+    char track_open_caption[40] = "";   // that button's caption before, given back at Close track
     int8_t playback_paused = 0;    // playback paused
     int32_t bias_adjusting = 0;    // BiasAdjust measuring
     int8_t track_phase = 0;        // 0 Intro, 1 WaitSilence

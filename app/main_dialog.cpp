@@ -164,33 +164,51 @@ void on_pause(window dialog)
     }
 }
 
-// DeClicker and DeNoiser: one command in two variants.
+// The cleaning buttons: one command in six variants, differing in the mode
+// passed to process_track, the status text and, for DeClicker and DeNoiser,
+// the caption they return to. While one of them shows "Close track" the
+// others are disabled, so that the open track is closed where it was opened.
 struct clean_variant {
     int own_id;
-    int other_id;
     int mode;
     const char* status_format;   // with the track's name for %s
-    const char* closed_caption;
+    const char* closed_caption;  // null: the caption the button had before
 };
-const clean_variant declicker = {CMD_DECLICKER, CMD_DENOISER, MODE_DECLICK,
-                                 "declick processing  - file %s", "DeClicker"};
-const clean_variant denoiser = {CMD_DENOISER, CMD_DECLICKER, MODE_DENOISE,
-                                "denoise processing  - file %s", "DeNoiser"};
+const clean_variant clean_variants[] = {
+    {CMD_DECLICKER, MODE_DECLICK, "declick processing  - file %s", "DeClicker"},
+    {CMD_DENOISER, MODE_DENOISE, "denoise processing  - file %s", "DeNoiser"},
+    {CMD_AC_SINUS_REMOVE, MODE_DEHUM, "dehum processing  - file %s", nullptr},
+    {CMD_MONO_STEREO, MODE_MONO_STEREO, "mono processing  - file %s", nullptr},
+    {CMD_FADE_OUT, MODE_FADE_OUT, "fadeout processing  - file %s", nullptr},
+    {CMD_FILTER_EX, MODE_FILTER_EX, "filterex processing  - file %s", nullptr},
+};
+
+void enable_other_cleaning(window dialog, const clean_variant& v, bool enable)
+{
+    for (const clean_variant& other : clean_variants)
+        if (other.own_id != v.own_id)
+            enable_item(dialog, other.own_id, enable);
+}
 
 void on_clean(window dialog, const clean_variant& v)
 {
     if (!app.track_open) {
+        // The restoration buttons take the AC sinus Freq as well.
+        if (v.mode >= MODE_DEHUM)
+            read_ac_freq_box(dialog);
         read_threshold_box(dialog);
         step_back_track_counter();   // the pass works on the last track recorded
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
         app.track_open = 1;
+        app.track_open_button = v.own_id;
+        get_window_text(dialog_item(dialog, v.own_id), app.track_open_caption, sizeof app.track_open_caption);
         process_track(dialog, app.track_name, v.mode);
         advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
         set_item_text(dialog, v.own_id, "Close track");
         enable_item(dialog, CMD_PLAY, true);
         enable_item(dialog, CMD_PAUSE, true);
-        enable_item(dialog, v.other_id, false);
+        enable_other_cleaning(dialog, v, false);
         return;
     }
     // Close track. A preview still playing stops first: its next buffers
@@ -204,15 +222,16 @@ void on_clean(window dialog, const clean_variant& v)
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, false);
     advance_track_counter();
-    set_item_text(dialog, v.own_id, v.closed_caption);
-    enable_item(dialog, v.other_id, true);
+    set_item_text(dialog, v.own_id, v.closed_caption ? v.closed_caption : app.track_open_caption);
+    app.track_open_button = 0;
+    enable_other_cleaning(dialog, v, true);
 }
 
-// AC Sinus Remove, Mono >>Stereo, Fade Out and FilterEx only store the settings.
-void on_store_settings(window dialog)
+void on_clean_command(window dialog, unsigned id)
 {
-    read_ac_freq_box(dialog);
-    read_threshold_box(dialog);
+    for (const clean_variant& v : clean_variants)
+        if (unsigned(v.own_id) == id)
+            on_clean(dialog, v);
 }
 
 // The wave header a device event carries. A command with one of these ids
@@ -238,17 +257,17 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_PAUSE: on_pause(dialog); break;
     case CMD_ABOUT: show_about_box(); break;
     case CMD_SIGNAL_RECORD: on_signal_record(dialog); break;
-    case CMD_DECLICKER: on_clean(dialog, declicker); break;
+    case CMD_DECLICKER:
+    case CMD_DENOISER:
+    case CMD_AC_SINUS_REMOVE:
+    case CMD_MONO_STEREO:
+    case CMD_FADE_OUT:
+    case CMD_FILTER_EX: on_clean_command(dialog, id); break;
     case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
-    case CMD_DENOISER: on_clean(dialog, denoiser); break;
     case CMD_FADE_IN:
         stop_playback();   // the run replaces the preview file being played
         process_track(dialog, app.track_name, MODE_FADE_IN);
         break;
-    case CMD_AC_SINUS_REMOVE:
-    case CMD_MONO_STEREO:
-    case CMD_FADE_OUT:
-    case CMD_FILTER_EX: on_store_settings(dialog); break;
     case CMD_PLAYBACK_REFILL: on_playback_refill(); break;
     case CMD_RECORD_BUFFER:
     case CMD_MONITOR_BUFFER:

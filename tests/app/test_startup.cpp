@@ -159,10 +159,8 @@ TEST_F(StartupTest, TheSecondInstanceTextIsTheTablesInBothLanguages)
 TEST_F(StartupTest, ARunEndedByExitReleasesWhatItMade)
 {
     headless_script_type(IDC_THRESHOLD, "30");
-    headless_script_click(CMD_FILTER_EX);
     headless_script_click(CMD_EXIT);
     EXPECT_EQ(trackmill_startup(), 0);
-    EXPECT_EQ(app.filter_threshold, 30);
     EXPECT_EQ(app.bar_erase_pen, nullptr);
     EXPECT_EQ(app.play_wave_pen, nullptr);
     EXPECT_EQ(app.level_low_brush, nullptr);

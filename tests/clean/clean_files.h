@@ -214,7 +214,7 @@ protected:
             *result = r;
         else
             EXPECT_EQ(r, 0) << app.result_text;
-        const char* out = mode == 1 ? "tracd3.wav" : mode == 2 ? "tracn3.wav" : "tracf3.wav";
-        return parse_wav(read_file(path(out)));
+        const std::string out = std::string("trac") + mode_letter(mode) + "3.wav";
+        return parse_wav(read_file(path(out.c_str())));
     }
 };

@@ -1,4 +1,4 @@
-// trackmill-batch declick, denoise and fadein on WAV files that sox made,
+// trackmill-batch's cleaning commands on WAV files that sox made,
 // read back by sox: the worked examples end to end through the tool.
 #include <climits>
 #include "tests/clean/clean_files.h"
@@ -107,8 +107,9 @@ TEST_F(BatchSoxTest, DeclickRepairsTheClick)
     EXPECT_EQ(s, stereo(want_left, want_right));
 }
 
-TEST_F(BatchSoxTest, FadeinRampsTheStart)
+TEST_F(BatchSoxTest, FadesMonoAndDehumWriteTheirFilesAndSaySo)
 {
+    // 0.2 x 1 s x 122876 Hz: gains 1, 2, 4, 5, 6, 8, 9 on the first frames.
     samples16 in = {32767, 32767, -32767, -32767, -32767, 1000, -1000};
     in.resize(50000, 32767);
     make_track(in, 1, 122876);
@@ -117,8 +118,26 @@ TEST_F(BatchSoxTest, FadeinRampsTheStart)
     EXPECT_EQ(r.out, path("tracf3.wav") + "\ndeclick process complete 0 corrections\n");
     samples16 s = samples_of("tracf3.wav");
     ASSERT_EQ(s.size(), in.size());
-    EXPECT_EQ((samples16(s.begin(), s.begin() + 7)), (samples16{0, 1, -2, -2, -3, 0, 0}));
+    EXPECT_EQ((samples16(s.begin(), s.begin() + 7)), (samples16{1, 2, -4, -5, -6, 0, 0}));
     EXPECT_EQ(s.back(), 32767);
+
+    r = run(tool + " fadeout '" + path("track3.wav") + "' --intro=1", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("traco3.wav") + "\nfadeout process complete 0.2 s\n");
+    s = samples_of("traco3.wav");
+    EXPECT_EQ((samples16(s.end() - 3, s.end())), (samples16{2, 1, 0}));
+
+    r = run(tool + " mono '" + path("track3.wav") + "'", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("tracm3.wav") + "\nmono process complete the channel into both channels\n");
+    EXPECT_EQ(samples_of("tracm3.wav"), stereo(in, in));
+
+    r = run(tool + " dehum '" + path("track3.wav") + "' --freq=60 --threshold=45", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("traca3.wav") + "\ndehum process complete 16 notches 4.50 Hz wide\n");
+    r = run(tool + " dehum '" + path("track3.wav") + "' --freq=19", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("AC sinus Freq 19 Hz cannot be removed", 0), 0u) << r.err;
 }
 
 TEST_F(BatchSoxTest, FailuresSayWhyAndExitWithOne)

@@ -1,6 +1,7 @@
-// The main dialog's cleaning commands on real track files: DeClicker cleans
-// the last track recorded into its "d" file and leaves it open as the
-// preview; Close track closes it and moves the counter on.
+// The main dialog's cleaning commands on real track files: DeClicker and the
+// restoration buttons clean the last track recorded into their letter's file
+// and leave it open as the preview; Close track closes it and moves the
+// counter on.
 #include <cmath>
 #include <cstring>
 #include "tests/clean/clean_files.h"
@@ -79,4 +80,54 @@ TEST_F(DialogCleaningTest, AMissingTrackIsToldAndTheStatusLineSaysTheRunFailed)
     EXPECT_EQ(text(IDC_STATUS), "cleaning failed: the track cannot be opened");
     EXPECT_FALSE(file_exists(dir + "/tracn4.wav"));
     EXPECT_EQ(app.track_in, nullptr);
+}
+
+TEST_F(DialogCleaningTest, EachRestorationButtonCleansTheLastTrackAndClosesIt)
+{
+    struct button_case {
+        int id;
+        const char* file;          // the cleaned file, in place of track4.wav
+        const char* status;        // the status line after the pass
+    };
+    const button_case buttons[] = {
+        {CMD_AC_SINUS_REMOVE, "traca4.wav", "dehum process complete 20 notches 1.10 Hz wide"},
+        {CMD_MONO_STEREO, "tracm4.wav", "mono process complete the mean into both channels"},
+        {CMD_FADE_OUT, "traco4.wav", "fadeout process complete 2.0 s"},
+    };
+    samples16 in;
+    for (int i = 0; i < 8000; ++i) {
+        in.push_back(int16_t(3000 * std::sin(i * 0.0071)));
+        in.push_back(int16_t(-2000 * std::sin(i * 0.0093)));
+    }
+    track_layout t;
+    t.channels = 2;
+    write_file(dir + "/track4.wav", wav_bytes(in, t));
+    open_dialog();
+    for (const button_case& b : buttons) {
+        SCOPED_TRACE(b.file);
+        name_tracks();
+        const std::string caption = text(b.id);
+        type(IDC_AC_FREQ, "50");
+        type(IDC_THRESHOLD, "11");
+        click(b.id);
+        const std::string status = app.status_text;
+        EXPECT_EQ(status.substr(status.find("processing")), "processing  - file " + dir + "/track4.wav");
+        EXPECT_EQ(text(IDC_STATUS), b.status);
+        EXPECT_EQ(text(IDC_FILE_BOX), dir + "/" + b.file);
+        EXPECT_STREQ(app.track_name, (dir + "/track5.wav").c_str());
+        EXPECT_NE(app.track_in, nullptr) << "the cleaned file is the preview";
+        EXPECT_TRUE(parse_wav(read_file(dir + "/" + b.file)).ok);
+        EXPECT_EQ(text(b.id), "Close track");
+        EXPECT_TRUE(enabled(CMD_PLAY));
+        for (int other : {CMD_DECLICKER, CMD_DENOISER, CMD_AC_SINUS_REMOVE, CMD_MONO_STEREO, CMD_FADE_OUT,
+                          CMD_FILTER_EX})
+            EXPECT_EQ(enabled(other), other == b.id) << other;
+        click(b.id);   // Close track
+        EXPECT_EQ(app.track_in, nullptr);
+        EXPECT_EQ(text(b.id), caption);
+        EXPECT_STREQ(app.track_name, (dir + "/track6.wav").c_str());
+        EXPECT_TRUE(enabled(CMD_DECLICKER));
+        EXPECT_FALSE(enabled(CMD_PLAY));
+    }
+    EXPECT_TRUE(box_texts().empty());
 }

@@ -5,6 +5,7 @@
 #include "tests/clean/clean_files.h"
 #include "clean/declicker.h"
 #include "clean/denoiser.h"
+#include "clean/hum_remove.h"
 
 namespace {
 
@@ -258,22 +259,52 @@ TEST_F(DeclickerTest, EventListOfABlockNeverRunsPastItsRecords)
 
 using FadeTest = CleanTest;
 
-TEST_F(FadeTest, GainRampsInSinglePrecisionAndStopsAtUnity)
+TEST_F(FadeTest, BothRampsLastAFifthOfIntroMaxAtAnyRateAndChannelCount)
 {
-    // 0.2 x 1 s x 122876 Hz: a step just under 0.75, so g = 1.5 on the
-    // second frame (G = 1) and G = 3 first on the fifth.
-    samples16 in = {32767, 32767, -32767, -32767, -32767, 1000, -1000};
-    in.resize(60000, 32767);
+    // Full scale in, so each sample shows its frame's gain: Fade In's frame
+    // k gets floor((k + 1) x 32767 / F), Fade Out's the same with the frames
+    // after it, F = 0.2 x 1 s x rate frames (1,600 at 8 kHz: 20 on the
+    // first frame, 16383 halfway, unity from frame 1,599 on).
+    for (const uint32_t rate : {8000u, 44100u}) {
+        for (const int channels : {1, 2}) {
+            const double span = 0.2 * rate;
+            const size_t frames = size_t(span) + 300;
+            samples16 in(frames * size_t(channels));
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = i % 2 ? int16_t(32767) : int16_t(-32767);
+            app.intro_max_seconds = 1;
+            track_layout t;
+            t.channels = channels;
+            t.rate = rate;
+            const samples16 faded_in = clean(in, MODE_FADE_IN, t).samples();
+            const samples16 faded_out = clean(in, MODE_FADE_OUT, t).samples();
+            ASSERT_EQ(faded_in.size(), in.size());
+            ASSERT_EQ(faded_out.size(), in.size());
+            for (size_t k = 0; k < frames; ++k) {
+                const int32_t rise = int32_t(std::min(32767.0, std::floor(double(k + 1) * 32767.0 / span)));
+                const int32_t fall = int32_t(std::min(32767.0, std::floor(double(frames - 1 - k) * 32767.0 / span)));
+                for (int c = 0; c < channels; ++c) {
+                    const size_t i = k * size_t(channels) + size_t(c);
+                    const int32_t sign = in[i] < 0 ? -1 : 1;
+                    ASSERT_EQ(faded_in[i], sign * rise) << rate << " Hz, " << channels << " ch, frame " << k;
+                    ASSERT_EQ(faded_out[i], sign * fall) << rate << " Hz, " << channels << " ch, frame " << k;
+                }
+            }
+            if (rate == 8000) {
+                EXPECT_EQ(faded_in[0], -20);
+                EXPECT_EQ(std::abs(faded_in[799 * size_t(channels)]), 16383);
+                EXPECT_EQ(std::abs(faded_in[1598 * size_t(channels)]), 32746);
+                EXPECT_EQ(std::abs(faded_in[1599 * size_t(channels)]), 32767);
+            }
+            EXPECT_EQ(faded_out.back(), 0) << "the last frame is silent";
+            EXPECT_STREQ(app.result_text, "fadeout process complete 0.2 s");
+        }
+    }
+    // A sample under a small gain truncates toward zero: -1000 x 20 / 32767.
     app.intro_max_seconds = 1;
-    samples16 s = clean(in, MODE_FADE_IN, {.rate = 122876}).samples();
-    ASSERT_EQ(s.size(), in.size());
-    EXPECT_EQ((samples16(s.begin(), s.begin() + 7)), (samples16{0, 1, -2, -2, -3, 0, 0}));
-    // Full scale never wraps: the gain rises to unity and stays there.
-    for (size_t i = 8; i < s.size(); ++i)
-        ASSERT_LE(s[i - 1], s[i]) << "frame " << i;
-    EXPECT_EQ(s.back(), 32767);
-    EXPECT_LT(s[40000], 32767);
-    EXPECT_STREQ(app.result_text, "declick process complete 0 corrections");
+    track_layout t;
+    t.rate = 8000;
+    EXPECT_EQ(clean(samples16(2000, -1000), MODE_FADE_IN, t).samples()[0], 0);
 }
 
 TEST_F(FadeTest, NoIntroMeansNoRamp)
@@ -281,4 +312,120 @@ TEST_F(FadeTest, NoIntroMeansNoRamp)
     samples16 in(5000, -12345);
     app.intro_max_seconds = 0;
     EXPECT_EQ(clean(in, MODE_FADE_IN).samples(), in);
+    EXPECT_EQ(clean(in, MODE_FADE_OUT).samples(), in);
+}
+
+using MonoStereoTest = CleanTest;
+
+TEST_F(MonoStereoTest, EachFrameBecomesItsRoundedMeanInBothChannels)
+{
+    // Halves go away from zero; full scale stays in range.
+    const samples16 left = {3, -3, 1, -1, 32767, -32768, 32767, 0};
+    const samples16 right = {4, -4, -2, 2, 32767, -32768, -32768, 0};
+    const samples16 mean = {4, -4, -1, 1, 32767, -32768, -1, 0};
+    track_layout t;
+    t.channels = 2;
+    EXPECT_EQ(clean(stereo(left, right), MODE_MONO_STEREO, t).samples(), stereo(mean, mean));
+    EXPECT_STREQ(app.result_text, "mono process complete the mean into both channels");
+
+    // A one-channel track becomes a two-channel file with the channel in both.
+    t.channels = 1;
+    t.rate = 22050;
+    const parsed_wav out = clean(left, MODE_MONO_STEREO, t);
+    ASSERT_TRUE(out.ok);
+    EXPECT_EQ(out.samples(), stereo(left, left));
+    EXPECT_EQ(out.fmt[2], 2) << "channels";
+    EXPECT_EQ(get32(&out.fmt[8]), 22050u * 4) << "bytes a second";
+    EXPECT_EQ(out.fmt[12], 4) << "block alignment";
+    EXPECT_EQ(app.playback_record.channels, 2) << "the preview plays two channels";
+}
+
+using HumTest = CleanTest;
+
+namespace {
+// Hum at 50 Hz with its third and ninth harmonics on both channels; the left
+// channel also carries a tone of 475 Hz, 25 Hz from the nearest harmonic.
+samples16 hummed(int frames, bool with_tone)
+{
+    samples16 s;
+    for (int i = 0; i < frames; ++i) {
+        const double t = i / 44100.0;
+        const double hum = 3000 * std::sin(2 * M_PI * 50 * t) + 1500 * std::sin(2 * M_PI * 150 * t + 1) +
+                           400 * std::sin(2 * M_PI * 450 * t + 2);
+        const double tone = with_tone ? 8000 * std::sin(2 * M_PI * 475 * t) : 0;
+        s.push_back(clip(hum + tone));
+        s.push_back(clip(hum));
+    }
+    return s;
+}
+} // namespace
+
+TEST_F(HumTest, PureHumIsRemovedAndAToneBesideItKept)
+{
+    const int frames = 3 * 44100;
+    const samples16 in = hummed(frames, true);
+    app.ac_sinus_freq = 50;
+    app.filter_threshold = 11;
+    track_layout t;
+    t.channels = 2;
+    const samples16 out = clean(in, MODE_DEHUM, t).samples();
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_STREQ(app.result_text, "dehum process complete 20 notches 1.10 Hz wide");
+    const samples16 tone = hummed(frames, false);
+    int worst_hum = 0, worst_tone = 0;
+    for (int i = 0; i < frames; ++i) {
+        worst_hum = std::max(worst_hum, std::abs(int(out[size_t(2 * i + 1)])));
+        const int want = int(clip(8000 * std::sin(2 * M_PI * 475 * i / 44100.0)));
+        worst_tone = std::max(worst_tone, std::abs(int(out[size_t(2 * i)]) - want));
+    }
+    EXPECT_LE(worst_hum, 2) << "from 4,900 peak to the rounding";
+    EXPECT_LE(worst_tone, 8) << "the tone beside the notches keeps its shape";
+}
+
+TEST_F(HumTest, TheSameOutputWhateverTheRunsItIsFedIn)
+{
+    // Runs of 1 frame, of an odd size and of the most a flow takes give the
+    // same bytes, including a track shorter than the window it needs.
+    for (const int frames : {44100, 300}) {
+        const samples16 in = hummed(frames, true);
+        samples16 first;
+        for (const uint32_t run : {1u, 777u, uint32_t(HUM_MAX_FLOW)}) {
+            hum_remove h;
+            ASSERT_EQ(hum_remove_start(&h, 2, 44100, 50, 3), HUM_OK);
+            std::vector<int16_t> out(size_t(HUM_MAX_FLOW + h.delay_frames) * 2);
+            samples16 got;
+            auto take = [&](uint32_t n) { got.insert(got.end(), out.begin(), out.begin() + long(n) * 2); };
+            for (uint32_t f = 0; f < uint32_t(frames); f += run) {
+                const uint32_t n = std::min(run, uint32_t(frames) - f);
+                take(hum_remove_flow(&h, reinterpret_cast<const uint8_t*>(&in[size_t(f) * 2]), n,
+                                     reinterpret_cast<uint8_t*>(out.data())));
+            }
+            while (const uint32_t n = hum_remove_drain(&h, reinterpret_cast<uint8_t*>(out.data()), 1000))
+                take(n);
+            hum_remove_stop(&h);
+            ASSERT_EQ(got.size(), in.size()) << "run " << run;
+            if (first.empty())
+                first = got;
+            EXPECT_EQ(got, first) << frames << " frames in runs of " << run;
+        }
+    }
+}
+
+TEST_F(HumTest, AFrequencyOutsideTwentyHertzToAQuarterOfTheRateIsRefusedAndNothingWritten)
+{
+    track_layout t;
+    t.rate = 8000;
+    for (const int16_t freq : {int16_t(19), int16_t(2001), int16_t(0)}) {
+        headless_clear_message_boxes();
+        app.ac_sinus_freq = freq;
+        int32_t result = 0;
+        clean(samples16(1000, 5), MODE_DEHUM, t, &result);
+        EXPECT_EQ(result, -8) << freq;
+        EXPECT_FALSE(file_exists(path("traca3.wav"))) << freq;
+        ASSERT_EQ(headless_message_boxes().size(), 1u) << freq;
+        EXPECT_EQ(headless_message_boxes()[0].text.rfind("AC sinus Freq", 0), 0u);
+        EXPECT_STREQ(app.result_text, "cleaning failed: the AC sinus frequency does not suit the track");
+    }
+    app.ac_sinus_freq = 2000;   // a quarter of 8 kHz: allowed
+    EXPECT_TRUE(clean(samples16(1000, 5), MODE_DEHUM, t).ok);
 }
