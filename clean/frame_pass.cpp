@@ -117,6 +117,38 @@ int run_frame_kernel(const frame_kernel& k)
     return 0;
 }
 
+int scan_track_frames(const char* name, void (*take)(void* state, const int16_t* frames, uint32_t count),
+                      void* state)
+{
+    riff_info info{};
+    riff_file f = riff_open(name, &info, MMIO_READ | MMIO_ALLOCBUF);
+    if (!f)
+        return -1;
+    riff_chunk riff{}, fmt{}, data{};
+    fmt.id = FOURCC_FMT;
+    data.id = FOURCC_DATA;
+    wave_format format{};
+    bool ok = riff_descend(f, &riff, nullptr, 0) == 0 && riff.id == FOURCC_RIFF && riff.form_type == FOURCC_WAVE &&
+              riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 && fmt.size >= 16 &&
+              riff_read(f, &format, 16) == 16 && riff_ascend(f, &fmt, 0) == 0 &&
+              riff_descend(f, &data, &riff, MMIO_FINDCHUNK) == 0 && format.format_tag == WAVE_FORMAT_PCM &&
+              format.bits_per_sample == 16 && (format.channels == 1 || format.channels == 2);
+    if (ok) {
+        int16_t run[FRAME_KERNEL_RUN * 2];   // one run of frames (16 KB)
+        const uint32_t frame_bytes = 2u * format.channels;
+        uint32_t left = data.size / frame_bytes;
+        while (ok && left > 0) {
+            const uint32_t n = std::min(left, FRAME_KERNEL_RUN);
+            ok = riff_read(f, run, int32_t(n * frame_bytes)) == int32_t(n * frame_bytes);
+            if (ok)
+                take(state, run, n);
+            left -= n;
+        }
+    }
+    riff_close(f);
+    return ok ? 0 : -1;
+}
+
 int hum_remove_track()
 {
     wave_format f{};

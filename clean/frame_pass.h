@@ -28,6 +28,14 @@ struct frame_kernel {
 // output buffer cannot be written.
 int run_frame_kernel(const frame_kernel& k);
 
+// Reads the data chunk of the track file `name` from its start, a run of
+// at most FRAME_KERNEL_RUN whole frames at a time, and hands each run to
+// `take` (for a pass that must see the whole track before it cleans it).
+// The pass's own buffers are not touched. 0, or -1 when the file cannot be
+// read as a 16-bit PCM track.
+int scan_track_frames(const char* name, void (*take)(void* state, const int16_t* frames, uint32_t count),
+                      void* state);
+
 // The passes. Each leaves its result line in result_text when it completes.
 // AC Sinus Remove: 0, -6, or -8 when the AC sinus Freq does not suit the
 // track's rate (checked by process_track before anything is written).

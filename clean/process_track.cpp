@@ -200,6 +200,8 @@ int clean_into_file(int mode)
     }
     if (result == -1)
         fail(-1, "not enough memory to clean the track");
+    else if (result == -8)
+        fail(-8, "the AC sinus frequency does not suit the track");
     else if (result == -9)
         fail(-9, "FilterEx is not available in this build");
     else if (result != 0)
