@@ -194,6 +194,11 @@ std::vector<pinned_case> cases()
         {"fadein music stereo 0.1 s", music2, s, 3, 11, {300, 300}, 0, 1, 0x02e794d09b71e713ULL},
         {"fadein music mono 1 s", music1, with_before(m, 5), 3, 11, {300, 300}, 1, 1, 0x9c9dda449c785390ULL},
         {"fadein noise stereo 1 s", noise2, with_before(s, 5), 3, 11, {300, 300}, 1, 1, 0x3ddda6443502459dULL},
+        {"dehum music stereo k3", music2, s, 4, 3, {300, 300}, 10, 1, 0xd7e19f6bb93136afULL},
+        {"dehum music mono k45", music1, with_before(m, 5), 4, 45, {300, 300}, 10, 1, 0xe7178ac786b20d48ULL},
+        {"mono music stereo", music2, with_before(s, 5), 5, 11, {300, 300}, 10, 1, 0x589becd5aa45b43fULL},
+        {"mono noise mono", noise1, m, 5, 11, {300, 300}, 10, 1, 0x9d63e7871dfba0d3ULL},
+        {"fadeout noise stereo 1 s", noise2, with_fmt(s, 18), 6, 11, {300, 300}, 1, 1, 0x43bdaa6939cb4192ULL},
     };
 }
 
@@ -230,7 +235,7 @@ protected:
     {
         start_fresh();
         write_file(path("track3.wav"), wav_bytes(c.track(), c.layout));
-        const char* out = c.mode == 1 ? "tracd3.wav" : c.mode == 2 ? "tracn3.wav" : "tracf3.wav";
+        const std::string out = std::string("trac") + mode_letter(c.mode) + "3.wav";
         uint64_t h = 14695981039346656037ULL;
         for (int run = 0; run < c.runs; ++run) {
             app.filter_threshold = int16_t(c.window);
@@ -243,7 +248,7 @@ protected:
             if (app.track_in)
                 riff_close(app.track_in);
             app.track_in = nullptr;
-            const bytes file = read_file(path(out));
+            const bytes file = read_file(path(out.c_str()));
             EXPECT_TRUE(parse_wav(file).ok) << c.name;
             h = fnv(h, file.data(), file.size());
             h = fnv(h, app.result_text, std::strlen(app.result_text));
