@@ -5,15 +5,15 @@
 #include "app/capture_modes.h"
 
 #include <cstring>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 #include "platform/system/system.h"
 
 namespace {
@@ -66,7 +66,7 @@ int read_file_box(window dialog)
     char name[FILE_BOX_BYTES];
     int n = get_item_text(dialog, IDC_FILE_BOX, name, sizeof name);
     if (n >= int(sizeof app.capture_file_name)) {
-        message_box(nullptr, "Filename too long", "Trackmill", MB_OK);
+        message_box(nullptr, "Filename too long", APP_CAPTION, MB_OK);
         return -1;
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, name);
@@ -280,7 +280,7 @@ void on_record_buffer(window dialog, wave_header* header)
                                     "The recording was stopped; what was recorded is kept."
                                   : "The recording file could not be written: the disk may be full.\n"
                                     "The recording was stopped; what was recorded is kept.",
-                    "Trackmill", MB_OK | MB_ICONWARNING);
+                    APP_CAPTION, MB_OK | MB_ICONWARNING);
     } else {
         requeue_or_die(header);
     }

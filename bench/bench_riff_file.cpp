@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/wav_writer.h"
 #include "platform/file/file.h"
 #include "platform/file/riff.h"

@@ -8,12 +8,12 @@
 // start then finds everything free.
 #include "capture/capture_control.h"
 
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 #include "platform/file/file.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
@@ -197,7 +197,7 @@ int start_capture(const char* file_name, wave_callback callback)
         close_ring();
         return -1;
     }
-    if (existed && message_box(nullptr, "Overwrite current file ?!", "Trackmill",
+    if (existed && message_box(nullptr, "Overwrite current file ?!", APP_CAPTION,
                                MB_YESNO | MB_ICONQUESTION | MB_TOPMOST) == IDNO) {
         // Nothing has been written: the existing file is left as it was.
         plain_close(app.capture_file_handle);

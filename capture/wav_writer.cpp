@@ -3,7 +3,7 @@
 #include "capture/wav_writer.h"
 #include <cstdio>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 namespace {
 

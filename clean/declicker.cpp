@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 #include <vector>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "clean/track_io.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <tuple>
 #include <utility>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/track_io.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "clean/track_io.h"
 

@@ -7,8 +7,5 @@
 enum clean_mode { MODE_DECLICK = 1, MODE_DENOISE = 2, MODE_FADE_IN = 3 };
 
 int32_t process_track(window dialog, const char* name, int mode);
-int read_track_format();
-void report_open_error(unsigned code);
-int reopen_cleaned_track(const char* name);
 int32_t alloc_work_area(int delay);
 int fade_in_track();

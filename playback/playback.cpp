@@ -17,10 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include "app/ids.h"
-#include "capture/capture_ring.h"
-#include "clean/process_track.h"
-#include "playback/displays.h"
+#include "core/ids.h"
+#include "clean/track_io.h"
+#include "ui/displays.h"
 #include "platform/system/timer.h"
 
 namespace {
@@ -160,11 +159,8 @@ void end_of_playback()
     if (app.playback_paused)
         set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
     app.playback_paused = 0;
-    if (app.track_in) {
-        riff_close(app.track_in);   // the handle is gone whatever the close says
-        app.track_in = nullptr;
-    }
-    reopen_cleaned_track(app.cleaned_file_name);
+    close_preview();
+    reopen_preview(app.cleaned_file_name);
     wave_out_restart(app.play_device);
     rewind_counters();
     app.playback_running = 0;
@@ -176,7 +172,59 @@ void end_of_playback()
 
 } // namespace
 
-// --- the device ------------------------------------------------------------------
+// --- the preview file and the device ------------------------------------------------
+
+int reopen_preview(const char* name)
+{
+    app.track_in_info = riff_info{};
+    app.track_in = riff_open(name, &app.track_in_info, MMIO_READWRITE | MMIO_ALLOCBUF);
+    if (!app.track_in) {
+        report_open_error(app.track_in_info.error);
+        return -7;
+    }
+    int result = 0;
+    app.track_in_chunk = riff_chunk{};
+    if (read_track_format() < 0) {
+        result = -2;
+    } else {
+        app.track_in_chunk = riff_chunk{};
+        app.track_in_chunk.id = FOURCC_DATA;
+        if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
+            result = -2;
+        else {
+            app.playback_record.data_bytes = app.track_in_chunk.size;
+            if (riff_get_info(app.track_in, &app.track_in_info) != 0)
+                result = -5;
+        }
+    }
+    if (result != 0) {
+        // A preview that cannot be played is not left open for Play.
+        riff_close(app.track_in);
+        app.track_in = nullptr;
+    }
+    return result;
+}
+
+int open_preview(const char* name)
+{
+    const int result = reopen_preview(name);
+    if (result != 0) {
+        std::snprintf(app.result_text, sizeof app.result_text,
+                      "cleaning failed: the cleaned file cannot be reopened");
+        return result;
+    }
+    open_wave_out(&app.playback_record, playback_done_callback);
+    return 0;
+}
+
+void playback_done_callback(void*, unsigned message, uintptr_t, uintptr_t header, uintptr_t)
+{
+    // The position record is read in samples; the timer's thread writes the
+    // same field, so both store it atomically.
+    std::atomic_ref<uint32_t>(app.play_position.type).store(TIME_SAMPLES, std::memory_order_relaxed);
+    if (message == WOM_DONE)
+        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), lparam(header));
+}
 
 int open_wave_out(PlaybackRecord* record, wave_callback completion)
 {

@@ -2,7 +2,7 @@
 // bounds that keep the sizes true, and the choice of the file's name.
 #include <gtest/gtest.h>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/wav_writer.h"
 #include "platform/file/file.h"
 #include "platform/window/headless.h"

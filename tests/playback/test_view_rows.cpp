@@ -2,7 +2,7 @@
 // into the point table with its checks, and the timer routine choosing the
 // rows of the part being heard from the device's position.
 #include "tests/playback/playback_fixture.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 using namespace playback_test;
 

@@ -3,7 +3,7 @@
 // data at byte 46, so every block after the first begins with the second
 // half of a frame): the rows still come from the left channel.
 #include "tests/playback/playback_fixture.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 using namespace playback_test;
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
 #include "platform/file/riff.h"

@@ -54,3 +54,8 @@ enum : unsigned {
     MSG_SIGNAL_ARMED = 93,
     MSG_BIAS_READY = 94,
 };
+
+// Caption of the program's message boxes. The box that ends the run when the
+// playback buffers cannot be had has its own spelling, kept as users know it.
+inline constexpr const char* APP_CAPTION = "Trackmill";
+inline constexpr const char* MEMORY_ERROR_CAPTION = "Track Mill";
