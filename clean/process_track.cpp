@@ -8,9 +8,9 @@
 #include <cstring>
 #include "core/app_state.h"
 #include "core/ids.h"
-#include "clean/declicker.h"
-#include "clean/denoiser.h"
+#include "clean/pass.h"
 #include "clean/track_io.h"
+#include "ui/displays.h"
 
 namespace {
 
@@ -55,6 +55,12 @@ int create_view_points()
     app.view_points_count = count;
     app.view_cursor = 0;
     return 0;
+}
+
+// The passes' points go to the wave view.
+void show_on_view(int16_t count, const point* points)
+{
+    draw_wave_view(count, points, nullptr);
 }
 
 void close_file(riff_file* f, int* result)
@@ -132,19 +138,9 @@ int clean_into_file(int mode)
     if (!app.view_points && create_view_points() != 0)
         return fail(-1, "not enough memory to clean the track");
 
-    int result;
-    if (mode == MODE_DECLICK) {
-        result = declick_pass();
-    } else if (mode == MODE_DENOISE) {
-        result = denoise_track();
-    } else {
-        // A fade that failed stays the run's result: the wide pass after it
-        // must not turn a half-written file into a success.
-        const int faded = fade_in_track();
-        const int wide = declick_wide_pass();
-        result = faded != 0 ? faded : wide;
-    }
-    if (result == -1)
+    pass_io io = {&app.track_in_info, &app.track_out_info, show_on_view};
+    const int result = run_clean_pass(pass_for_mode(mode), &io);
+    if (result == PASS_NO_WORK_AREA)
         fail(-1, "not enough memory to clean the track");
     else if (result != 0)
         fail(result, "the cleaned file cannot be written");
@@ -173,7 +169,7 @@ int32_t process_track(window dialog, const char* name, int mode)
     app.track_out_info = riff_info{};
     app.track_in_info = riff_info{};
     int result = 0;
-    if (!name || (mode != MODE_DECLICK && mode != MODE_DENOISE && mode != MODE_FADE_IN)) {
+    if (!name || !pass_for_mode(mode)) {
         result = fail(-1, "no track to clean");
     } else if (!(app.track_in = riff_open(name, &app.track_in_info, MMIO_READ | MMIO_ALLOCBUF))) {
         report_open_error(app.track_in_info.error);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include "core/ids.h"
-#include "clean/process_track.h"
+#include "clean/pass.h"
 
 wave_format track_wave_format()
 {
@@ -56,7 +56,8 @@ int write_output_buffer()
 
 int make_cleaned_name(const char* name, int mode, char* out, int size)
 {
-    const char letter = mode == MODE_DECLICK ? 'd' : mode == MODE_DENOISE ? 'n' : 'f';
+    const clean_pass* pass = pass_for_mode(mode);
+    const char letter = pass ? pass->letter : 'f';
     const size_t length = std::strlen(name);
     const char* slash = std::strrchr(name, '/');
     const size_t part = slash ? size_t(slash - name) + 1 : 0;   // where the file-name part starts

@@ -12,6 +12,7 @@
 #include "platform/file/file.h"
 #include "platform/file/riff.h"
 #include "capture/capture_ring.h"
+#include "clean/clean_state.h"
 
 // The preview's format record for the wave-output device.
 struct PlaybackRecord {
@@ -26,7 +27,7 @@ struct PlaybackRecord {
     uint32_t data_bytes;           // bytes in the data chunk of track_in
 };
 
-struct AppState {
+struct AppState : CleanState {
     // --- user settings (read from the dialog's boxes at the moment of use)
     char capture_file_name[256] = "./wavecap.wav"; // box 66; the file Record writes
     char track_name[128] = "track0.wav";           // next track file's name
@@ -122,28 +123,6 @@ struct AppState {
     int32_t view_points_count = 0;       // points allocated
     int32_t view_cursor = 0;             // index of the next point a producer fills
     int16_t view_count = 0;              // points written since the last drawing
-
-    // --- track cleaning
-    riff_file track_in = nullptr;        // track being read; afterwards the preview file
-    riff_info track_in_info = {};
-    riff_chunk track_in_riff = {};
-    riff_chunk track_in_chunk = {};
-    riff_file track_out = nullptr;       // cleaned file being written
-    riff_info track_out_info = {};
-    riff_chunk track_out_riff = {};
-    riff_chunk track_out_chunk = {};
-    uint8_t track_format[32] = {};       // copy of the track's format chunk
-    char cleaned_file_name[160] = "";
-    uint8_t* work_area = nullptr;        // DeClicker scratch memory
-    int32_t work_area_bytes = 0;
-    int32_t correction_count = 0;        // corrections of the running pass
-    uint32_t buffers_done = 0;           // input buffers finished by DeClicker passes
-    int16_t slope_limit = 4500;          // largest smoothed step that is not a slope
-    int32_t work_blocks = 256;           // event records per output block
-    int16_t sample_hist_left[4] = {};    // DeNoiser histories, newest first
-    int16_t sample_hist_right[4] = {};
-    int16_t diff_hist_left[4] = {};
-    int16_t diff_hist_right[4] = {};
 
     // --- playback of the cleaned preview
     PlaybackRecord playback_record = {};
