@@ -143,7 +143,7 @@ unsigned convert_part(acm_stream stream, uint8_t* src, uint32_t length, uint32_t
 }
 } // namespace
 
-uint32_t convert_buffer(acm_stream stream)
+uint32_t convert_buffer(acm_stream stream, const uint8_t* data, uint32_t length)
 {
     // The codec takes whole blocks only. What is left at the end of a buffer
     // (less than a block) is held over and goes in front of the next buffer,
@@ -152,7 +152,8 @@ uint32_t convert_buffer(acm_stream stream)
     acm_stream_header& h = app.conversion_header;
     uint8_t* const source = app.conversion_block;
     uint8_t* const held = app.conversion_output + app.conversion_output_bytes;
-    const uint32_t length = h.src_length;
+    if (data != source)
+        std::memcpy(source, data, length);
     const uint32_t block = app.conversion_source_block;
     uint32_t start = 0, made = 0, used = 0, part = 0;
     unsigned code = 0;

@@ -91,6 +91,7 @@ struct CleanState {
     int16_t diff_hist_left[4] = {};
     int16_t diff_hist_right[4] = {};
 
+    const char* clean_failure = nullptr; // why the running run failed (process_track), null while none did
     declick_state declick_run = {};      // the DeClicker's run (declicker.cpp)
     denoise_state denoise_run = {};      // the DeNoiser's run (denoiser.cpp)
 };

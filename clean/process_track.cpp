@@ -16,13 +16,10 @@ namespace {
 
 constexpr int32_t DEFAULT_BUFFER_BYTES = 8192;
 
-// Why the running run failed, for result_text; null while nothing failed.
-const char* failure = nullptr;
-
 int fail(int code, const char* why)
 {
-    if (!failure)
-        failure = why;
+    if (!app.clean_failure)
+        app.clean_failure = why;
     return code;
 }
 
@@ -161,7 +158,7 @@ int clean_into_file(int mode)
 
 int32_t process_track(window dialog, const char* name, int mode)
 {
-    failure = nullptr;
+    app.clean_failure = nullptr;
     // The preview of an earlier run (Fade In runs while one is open) is
     // replaced by this run's; its handle is not left behind.
     close_preview();
@@ -193,7 +190,7 @@ int32_t process_track(window dialog, const char* name, int mode)
     // A failed run says so in the status line, not the last good run's line.
     if (result != 0)
         std::snprintf(app.result_text, sizeof app.result_text, "cleaning failed: %s",
-                      failure ? failure : "the cleaned file cannot be written");
+                      app.clean_failure ? app.clean_failure : "the cleaned file cannot be written");
     return result;
 }
 

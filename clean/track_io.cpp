@@ -30,15 +30,19 @@ uint32_t track_frames()
     return frame > 0 ? app.track_in_chunk.size / uint32_t(frame) : 0;
 }
 
+uint8_t* track_data_end(const riff_info* in)
+{
+    const int64_t data_end = int64_t(app.track_in_chunk.data_offset) + app.track_in_chunk.size;
+    const int64_t in_buffer = data_end - in->buffer_disk_offset;
+    uint8_t* end = in->end_read;
+    if (in_buffer < end - in->buffer)
+        end = in->buffer + std::max<int64_t>(in_buffer, 0);
+    return std::max(end, in->next);
+}
+
 uint8_t* input_data_end()
 {
-    riff_info& in = app.track_in_info;
-    const int64_t data_end = int64_t(app.track_in_chunk.data_offset) + app.track_in_chunk.size;
-    const int64_t in_buffer = data_end - in.buffer_disk_offset;
-    uint8_t* end = in.end_read;
-    if (in_buffer < end - in.buffer)
-        end = in.buffer + std::max<int64_t>(in_buffer, 0);
-    return std::max(end, in.next);
+    return track_data_end(&app.track_in_info);
 }
 
 int refill_input()

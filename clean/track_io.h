@@ -30,10 +30,12 @@ int track_frame_bytes();
 // Frames in the track's data chunk.
 uint32_t track_frames();
 
-// The end of the track's sample data inside the current input buffer: the
-// end of the data read, or the end of the data chunk when that lies inside
-// the buffer (a chunk after the data is never read as samples). Never
-// before the buffer's current position.
+// The end of the track's sample data inside the read buffer of `in` (the
+// track, or the preview being played): the end of the data read, or the end
+// of the data chunk when that lies inside the buffer (a chunk after the
+// data is never read or played as samples). Never before `in->next`.
+uint8_t* track_data_end(const riff_info* in);
+// track_data_end of the track's own buffer, track_in_info.
 uint8_t* input_data_end();
 
 // Refills the input buffer with the next bytes of the track. 0 when the new

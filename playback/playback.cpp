@@ -20,6 +20,7 @@
 #include "core/ids.h"
 #include "clean/track_io.h"
 #include "ui/displays.h"
+#include "platform/system/byte_order.h"
 #include "platform/system/timer.h"
 
 namespace {
@@ -42,19 +43,6 @@ int32_t bytes_per_sample()
 int32_t frame_bytes()
 {
     return bytes_per_sample() * app.playback_record.channels;
-}
-
-// The end of the preview's sample data in the read buffer: the end of what
-// was read, or the end of the data chunk when that lies inside the buffer
-// (a chunk after the samples is never played). Never before `next`.
-uint8_t* data_end(const riff_info* in)
-{
-    const int64_t chunk_end = int64_t(app.track_in_chunk.data_offset) + app.track_in_chunk.size;
-    const int64_t in_buffer = chunk_end - in->buffer_disk_offset;
-    uint8_t* end = in->end_read;
-    if (in_buffer < end - in->buffer)
-        end = in->buffer + std::max<int64_t>(in_buffer, 0);
-    return std::max(end, in->next);
 }
 
 // The rows of half `h` of view_rows (the tail follows half 1).
@@ -413,14 +401,14 @@ int16_t fill_playback_buffer(int16_t first, uint8_t* buffer, wave_header* header
     app.fill_index = first;
     riff_info& in = app.track_in_info;
     while (index_below(app.fill_index, app.blocks_queued)) {
-        if (!app.track_in || in.next >= data_end(&in)) {
-            if (!app.track_in || riff_advance(app.track_in, &in, MMIO_READ) != 0 || data_end(&in) <= in.next) {
+        if (!app.track_in || in.next >= track_data_end(&in)) {
+            if (!app.track_in || riff_advance(app.track_in, &in, MMIO_READ) != 0 || track_data_end(&in) <= in.next) {
                 if (!app.play_device)
                     return -1;
                 break;
             }
         }
-        uint8_t* end = data_end(&in);
+        uint8_t* end = track_data_end(&in);
         const uint32_t bytes = std::min<uint32_t>(uint32_t(end - in.next), app.play_buffer_bytes - appended);
         if (bytes == 0)
             break;   // the buffer is full (a block larger than the one it was sized for)
@@ -454,15 +442,15 @@ int32_t compute_view_rows(const riff_info* in, int16_t* rows)
         const int64_t into_data = in->buffer_disk_offset + (p - in->buffer) - int64_t(app.track_in_chunk.data_offset);
         const int64_t phase = into_data > 0 ? into_data % frame : 0;
         if (phase != 0)
-            p = std::min(p + (frame - phase), static_cast<const uint8_t*>(data_end(in)));
-        const int64_t available = (data_end(in) - p) / frame;
+            p = std::min(p + (frame - phase), static_cast<const uint8_t*>(track_data_end(in)));
+        const int64_t available = (track_data_end(in) - p) / frame;
         const uint32_t frames = uint32_t(app.playback_record.input_buffer_bytes) / uint32_t(frame);
         const int64_t count = std::min<int64_t>(available, frames);
         int16_t slots[5] = {};
         int c = app.view_decimation;
         for (int64_t i = 0; i < count; ++i, p += frame) {
             // The left sample (a mono file's only one), little-endian.
-            slots[c] = int16_t(uint16_t(p[0] | (p[1] << 8)));
+            slots[c] = load_le16_signed(p);
             if (c == 0) {
                 if (written < q)
                     rows[written++] = int16_t(level_to_view_row(slots, 4));

@@ -10,10 +10,7 @@
 #pragma once
 #include <cstdint>
 #include "core/app_state.h"
-
-// Posted by the timer routine when an odd-numbered playback buffer starts to
-// be heard; wparam is its number. The dialog shows it in the status line.
-enum : unsigned { MSG_PREVIEW_FRAME = 95 };
+#include "core/ids.h"
 
 // start_playback's result when the playback buffers or the view rows cannot
 // be had: the caller shows "Critical memory error" and ends the run.

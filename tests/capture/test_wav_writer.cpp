@@ -67,7 +67,7 @@ protected:
     void append(const bytes& block)
     {
         std::memcpy(output.data(), block.data(), block.size());
-        append_capture_data(uint32_t(block.size()));
+        append_capture_data(app.conversion_output, uint32_t(block.size()));
     }
     // What end_capture does with it: patch the sizes and close.
     void finish()
