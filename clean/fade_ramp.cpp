@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-void fade_start(fade_ramp* f, int direction, int channels, uint32_t rate, int intro_seconds, uint64_t total_frames)
+void fade_ramp_start(fade_ramp* f, int direction, int channels, uint32_t rate, int intro_seconds, uint64_t total_frames)
 {
     f->direction = direction;
     f->channels = channels;
@@ -28,7 +28,7 @@ int32_t fade_gain(const fade_ramp* f, uint64_t k)
     return int32_t(std::min(g, double(FADE_UNITY)));
 }
 
-void fade_flow(fade_ramp* f, const uint8_t* in, uint8_t* out, uint32_t frames)
+void fade_ramp_flow(fade_ramp* f, const uint8_t* in, uint8_t* out, uint32_t frames)
 {
     const int channels = f->channels;
     const size_t frame_bytes = size_t(2 * channels);

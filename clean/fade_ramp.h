@@ -19,7 +19,7 @@ struct fade_ramp {
 
 // A ramp of 0.2 x `intro_seconds` seconds at `rate`; `total_frames` is the
 // track's length, which Fade Out needs before its first frame.
-void fade_start(fade_ramp* f, int direction, int channels, uint32_t rate, int intro_seconds, uint64_t total_frames);
+void fade_ramp_start(fade_ramp* f, int direction, int channels, uint32_t rate, int intro_seconds, uint64_t total_frames);
 
 // The gain of frame `k` (from 0): Fade In min(32767, floor((k + 1) x 32767 /
 // span)); Fade Out the same with the frames after k in place of k + 1, so
@@ -34,4 +34,4 @@ inline int16_t fade_sample(int16_t s, int32_t gain)
 
 // The next `frames` frames from `in` to `out` (the same place allowed),
 // interleaved little-endian 16-bit samples. Frames at unity are copied.
-void fade_flow(fade_ramp* f, const uint8_t* in, uint8_t* out, uint32_t frames);
+void fade_ramp_flow(fade_ramp* f, const uint8_t* in, uint8_t* out, uint32_t frames);

@@ -3,7 +3,6 @@
 //
 // Threads: the dialog's thread only (the pass runs inside the command).
 #pragma once
+#include "clean/pass.h"
 
-// 0 with its result line in result_text, -1 when the pass cannot run, or
-// -6 when the cleaned file cannot be written.
-int filter_ex_track();
+extern const clean_pass filter_ex_pass;   // "x"

@@ -4,6 +4,7 @@
 // Threads: the dialog's thread only (the passes run inside the command).
 #pragma once
 #include <cstdint>
+#include "clean/pass.h"
 
 // A kernel over interleaved 16-bit frames: `in_channels` samples a frame in,
 // `out_channels` out. `flow` takes `frames` (at most FRAME_KERNEL_RUN) whole
@@ -21,12 +22,16 @@ struct frame_kernel {
     uint32_t extra;
 };
 
-// Runs `k` over every frame of the open track into the cleaned file,
-// drawing the output's left channel in the wave view as it goes. Frames cut
-// by a buffer's end are gathered whole first. 0 (also when the track's data
-// ends early), -1 when the kernel's scratch cannot be had, or -6 when an
-// output buffer cannot be written.
-int run_frame_kernel(const frame_kernel& k);
+// Sizes the scratch the kernel's output goes through. PASS_OK or
+// PASS_NO_WORK_AREA.
+pass_result start_frame_kernel(const frame_kernel& k);
+// Runs `k` over every frame of the track from the input's position into
+// the output, showing the output's left channel in the wave view as it
+// goes. Frames cut by a buffer's end are gathered whole first. PASS_OK
+// (also when the track's data ends early) or PASS_WRITE_FAILED.
+pass_result flow_frame_kernel(pass_io* io, const frame_kernel& k);
+// Writes out what the kernel still holds. PASS_OK or PASS_WRITE_FAILED.
+pass_result drain_frame_kernel(pass_io* io, const frame_kernel& k);
 
 // Reads the data chunk of the track file `name` from its start, a run of
 // at most FRAME_KERNEL_RUN whole frames at a time, and hands each run to
@@ -36,9 +41,6 @@ int run_frame_kernel(const frame_kernel& k);
 int scan_track_frames(const char* name, void (*take)(void* state, const int16_t* frames, uint32_t count),
                       void* state);
 
-// The passes. Each leaves its result line in result_text when it completes.
-// AC Sinus Remove: 0, -6, or -8 when the AC sinus Freq does not suit the
-// track's rate (checked by process_track before anything is written).
-int hum_remove_track();
-int mono_stereo_track();
-int fade_out_track();
+extern const clean_pass hum_remove_pass;    // "a"
+extern const clean_pass mono_stereo_pass;   // "m"
+extern const clean_pass fade_out_pass;      // "o"

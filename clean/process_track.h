@@ -1,9 +1,10 @@
 // Cleaning a track file offline: the driver that opens the track, writes the
-// cleaned file beside it and runs a pass between the two; the fade-in pass.
+// cleaned file beside it and runs the mode's pass (clean/pass.h) between them.
 #pragma once
 #include <cstdint>
 #include "platform/window/window.h"
 
+// The modes of the pass table (clean/pass.cpp); later passes take 8, 9, ...
 enum clean_mode {
     MODE_DECLICK = 1,       // "d"
     MODE_DENOISE = 2,       // "n"
@@ -13,14 +14,12 @@ enum clean_mode {
     MODE_FADE_OUT = 6,      // "o"
     MODE_FILTER_EX = 7,     // "x"
 };
-constexpr int MODE_LAST = MODE_FILTER_EX;
 
-// The letter of a mode's cleaned file ("d", "n", "f", "a", "m", "o", "x").
+// The letter of a mode's cleaned file ("d", "n", "f", "a", "m", "o", "x"),
+// '?' for no such mode.
 char mode_letter(int mode);
 
 int32_t process_track(window dialog, const char* name, int mode);
-int read_track_format();
-void report_open_error(unsigned code);
-int reopen_cleaned_track(const char* name);
+// Takes the work area for an output block of the cleaned file (the passes'
+// scratch memory). Its size in 4-byte units less 12288 bytes, or -1.
 int32_t alloc_work_area(int delay);
-int fade_in_track();

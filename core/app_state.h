@@ -1,5 +1,5 @@
 // The one record of the program's state: settings, constants, mode flags,
-// run-time values and handles, then the groups of each subsystem.
+// run-time values and handles of the shell, and the subsystems' groups.
 // Every field starts at its default; app_state_reset() puts them back (tests).
 // Memory blocks kept to the end of the run (view_points, work_area,
 // play_buffers, view_rows) come from std::calloc; release_resources frees them.
@@ -11,22 +11,14 @@
 #include "platform/acm/acm.h"
 #include "platform/file/file.h"
 #include "platform/file/riff.h"
-#include "capture/capture_ring.h"
+#include "capture/capture_state.h"
+#include "clean/clean_state.h"
+#include "playback/preview_state.h"
+#include "ui/display_state.h"
 
-// The preview's format record for the wave-output device.
-struct PlaybackRecord {
-    int32_t sample_rate;           // frames per second of the track
-    int8_t bits_per_sample;        // of the track
-    int32_t input_buffer_bytes;    // B: size of track_in's I/O buffer
-    int8_t active;                 // set to 1; not read
-    int8_t channels;               // of the track
-    format_area source_format;     // copy of the track's format chunk
-    format_area play_format;       // the format the device is opened with
-    wave_out device;               // the opened wave-output device
-    uint32_t data_bytes;           // bytes in the data chunk of track_in
-};
-
-struct AppState {
+// Each subsystem's fields are its own struct, declared in its folder; they
+// are bases, so every field is still reached as app.<field>.
+struct AppState : CaptureState, CleanState, PreviewState, DisplayState {
     // --- user settings (read from the dialog's boxes at the moment of use)
     char capture_file_name[256] = "./wavecap.wav"; // box 66; the file Record writes
     char track_name[128] = "track0.wav";           // next track file's name
@@ -94,89 +86,6 @@ struct AppState {
     gdi level_mid_brush = nullptr;
     gdi level_high_brush = nullptr;
     rect signal_button_rect = {0, 0, 0, 0};
-
-    // --- wave-input ring
-    CaptureBufferRing capture_ring = {};
-
-    // --- conversion stream of the running recording
-    acm_stream conversion_stream = nullptr;
-    acm_stream_header conversion_header = {};
-    uint32_t conversion_output_bytes = 0; // bytes the stream may produce per buffer
-    uint8_t* conversion_block = nullptr;  // source area, conversion_output, then the held-over area
-    uint8_t* conversion_output = nullptr;
-    uint32_t conversion_source_block = 0; // source bytes of one codec block
-    uint32_t conversion_carry_bytes = 0;  // source bytes held over to the next buffer (< one block)
-
-    // --- capture file
-    plain_file capture_file_handle = nullptr;
-    format_area capture_file_format = {}; // the format its header describes (chosen when it was begun)
-
-    // --- displays: geometry, set while the dialog initialises
-    rect wave_view_rect = {0, 0, 0, 0};  // client pixels
-    int16_t view_height = 0;
-    int16_t view_width = 0;
-    uint16_t view_scale = 0;             // 65535 / view_height
-    rect dial_rect = {0, 0, 0, 0};
-    point bar_origin = {0, 0};           // start of the left bar (x0, y0)
-    uint16_t bar_full_scale = 300;       // bar length of a full level (pixels)
-    uint8_t hub_counter = 0;             // dial hub blink counter
-    point* view_points = nullptr;        // the wave view's (x, y) points
-    int32_t view_points_count = 0;       // points allocated
-    int32_t view_cursor = 0;             // index of the next point a producer fills
-    int16_t view_count = 0;              // points written since the last drawing
-
-    // --- track cleaning
-    riff_file track_in = nullptr;        // track being read; afterwards the preview file
-    riff_info track_in_info = {};
-    riff_chunk track_in_riff = {};
-    riff_chunk track_in_chunk = {};
-    riff_file track_out = nullptr;       // cleaned file being written
-    riff_info track_out_info = {};
-    riff_chunk track_out_riff = {};
-    riff_chunk track_out_chunk = {};
-    uint8_t track_format[32] = {};       // copy of the track's format chunk
-    char cleaned_file_name[160] = "";
-    uint8_t* work_area = nullptr;        // DeClicker scratch memory
-    int32_t work_area_bytes = 0;
-    int32_t correction_count = 0;        // corrections of the running pass
-    uint32_t buffers_done = 0;           // input buffers finished by DeClicker passes
-    int16_t slope_limit = 4500;          // largest smoothed step that is not a slope
-    int32_t work_blocks = 256;           // event records per output block
-    int16_t sample_hist_left[4] = {};    // DeNoiser histories, newest first
-    int16_t sample_hist_right[4] = {};
-    int16_t diff_hist_left[4] = {};
-    int16_t diff_hist_right[4] = {};
-
-    // --- playback of the cleaned preview
-    PlaybackRecord playback_record = {};
-    wave_out play_device = nullptr;      // wave_out
-    uint8_t* play_buffers[2] = {nullptr, nullptr};
-    wave_header play_headers[2] = {};
-    wave_header* current_header = nullptr;
-    wave_header* previous_header = nullptr;
-    uint16_t header_parity = 0;
-    uint32_t play_buffer_bytes = 0;      // bytes in each of play_buffers
-    int16_t* view_rows = nullptr;
-    int32_t view_rows_count = 0;         // rows allocated in view_rows
-    int16_t* rows_cursor = nullptr;
-    int32_t rows_per_block = 0;          // Q
-    int8_t view_decimation = 4;          // one row per five frames
-    int16_t blocks_queued = 0;
-    int16_t preview_blocks = 0;
-    int16_t blocks_filled = 0;
-    int16_t fill_index = 0;
-    int16_t frame_counter = 0;
-    int16_t playing_frame = 0;
-    int16_t shown_frame = 0;
-    uintptr_t play_timer = 0;            // 0 when none
-    uint32_t play_period = 0;            // ms, one block
-    mm_time play_position = {};
-    char preview_status[256] = "";
-    int32_t status_number_pos = 0;
-    int8_t playback_running = 0;         // from Play until the end of the preview or a stop
-    int8_t refill_due = 0;               // a refill has been asked for and not yet run
-    int16_t headers_at_device = 0;       // playback buffers written and not yet come back
-    int16_t stale_done_events = 0;       // buffer-done events of a stopped playback still to come
 
     // --- About box link
     window link_control = nullptr;
