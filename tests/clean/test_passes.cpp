@@ -5,6 +5,7 @@
 #include "tests/clean/clean_files.h"
 #include "clean/declicker.h"
 #include "clean/denoiser.h"
+#include "clean/fade_ramp.h"
 #include "clean/hum_remove.h"
 
 namespace {
@@ -313,6 +314,35 @@ TEST_F(FadeTest, NoIntroMeansNoRamp)
     app.intro_max_seconds = 0;
     EXPECT_EQ(clean(in, MODE_FADE_IN).samples(), in);
     EXPECT_EQ(clean(in, MODE_FADE_OUT).samples(), in);
+}
+
+TEST(FadeRamp, RunsOfAnyLengthGiveEachFrameItsOwnGain)
+{
+    // The copy of the frames at unity must start and stop exactly where the
+    // frame-by-frame gain reaches and leaves 32767, whatever the run's
+    // length and with a ramp of a fraction of a frame (4410.2 frames).
+    const uint64_t frames = 10000;
+    samples16 in(frames * 2);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = int16_t(i % 2 ? 32767 - int(i % 7) : -32768 + int(i % 5));
+    for (const int direction : {FADE_IN, FADE_OUT}) {
+        fade_ramp want;
+        fade_ramp_start(&want, direction, 2, 22051, 1, frames);
+        for (const uint32_t run : {1u, 777u, uint32_t(frames)}) {
+            fade_ramp ramp;
+            fade_ramp_start(&ramp, direction, 2, 22051, 1, frames);
+            samples16 out(in.size());
+            for (uint64_t f = 0; f < frames; f += run) {
+                const uint32_t n = uint32_t(std::min<uint64_t>(run, frames - f));
+                fade_ramp_flow(&ramp, reinterpret_cast<const uint8_t*>(&in[f * 2]),
+                               reinterpret_cast<uint8_t*>(&out[f * 2]), n);
+            }
+            for (uint64_t k = 0; k < frames; ++k)
+                for (int c = 0; c < 2; ++c)
+                    ASSERT_EQ(out[k * 2 + c], fade_sample(in[k * 2 + c], fade_gain(&want, k)))
+                        << (direction == FADE_IN ? "in" : "out") << ", runs of " << run << ", frame " << k;
+        }
+    }
 }
 
 using MonoStereoTest = CleanTest;
