@@ -11,25 +11,12 @@ namespace {
 
 constexpr double WHITE_NOISE_CORRECTION = 1e-5;  // lifts r[0] (-50 dB): keeps the recursion well conditioned
 constexpr float MAD_TO_SIGMA = 1.4826f;          // median |error| of a Gaussian to its deviation
+constexpr float QUARTILE_TO_SIGMA = 3.14f;       // lower quartile of |Gaussian| to its deviation
+constexpr float ONSET_RISE = 3.0f;               // error after a gap this much above before: an onset
 constexpr float SIGMA_FLOOR = 1.0f;              // one step: quantisation alone is never a click
 constexpr int MAX_GAPS_PER_BLOCK = 256;
 
 int span(const ar_scratch* s) { return AR_HISTORY + s->block + AR_LOOKAHEAD; }
-
-// The prediction error run backwards: x[n] against the samples after it. A
-// click lights up both errors; the tail the forward error drags behind a
-// click and the backward error's lead-in before it do not coincide.
-float backward_error(const ar_scratch* s, const float* x, int n)
-{
-    double sum = x[n];
-    for (int k = 1; k <= AR_ORDER; ++k)
-        sum -= s->a[k] * x[n + k];
-    return float(sum);
-}
-
-struct gap {
-    int start, end;
-};
 
 } // namespace
 
@@ -49,7 +36,8 @@ bool ar_scratch_init(ar_scratch* s, int block)
         s->rhs.assign(AR_MAX_GAP, 0.0);
         s->known_error.assign(AR_MAX_GAP + AR_ORDER, 0.0f);
         s->saved.assign(AR_MAX_GAP, 0.0f);
-        s->gaps.assign(2 * MAX_GAPS_PER_BLOCK, 0);
+        s->gaps.assign(3 * 2 * MAX_GAPS_PER_BLOCK, 0);
+        s->original.assign(size_t(n), 0.0f);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -186,93 +174,104 @@ bool ar_interpolate(ar_scratch* s, float* x, int start, int length)
 
 namespace {
 
-// Finds the gaps that open in the block under the current model, repairs
-// them, and appends them to the list at s->gaps (count in *count).
-void detect_and_repair(ar_scratch* s, float* x, int history, int lookahead, int first_valid, int valid_end,
-                       float threshold, int* count)
+// Appends gap [start, end) to the list, or widens the last gap when it
+// reaches within AR_MERGE of it.
+void add_gap(int* list, int* count, int start, int end)
+{
+    if (*count > 0 && start <= list[2 * *count - 1] + AR_MERGE) {
+        list[2 * *count - 1] = std::max(list[2 * *count - 1], end);
+        return;
+    }
+    if (*count >= MAX_GAPS_PER_BLOCK)
+        return;
+    list[2 * *count] = start;
+    list[2 * *count + 1] = end;
+    ++*count;
+}
+
+// Finds the gaps that open in the block under the current model: where
+// the prediction error run both ways stands out from the error's scale
+// near it. Writes them, in order, into `list` (start, end pairs).
+int detect(ar_scratch* s, const float* x, int history, int lookahead, int first_valid, int valid_end,
+           float threshold, int* list)
 {
     const int block = s->block;
     const int length = history + block + lookahead;
-    float* e = s->forward.data();
-    for (int n = history; n < length; ++n) {
-        // Written out with partial sums so the loop vectorises.
+    const int end = length - AR_ORDER;   // the backward error needs the order's samples after
+    float* d = s->forward.data();
+    for (int n = AR_ORDER; n < end; ++n) {
+        // Both errors written out with partial sums so the loop vectorises.
         const float* at = x + n;
-        float part[4] = {at[0], 0, 0, 0};
+        float fw[4] = {at[0], 0, 0, 0}, bw[4] = {at[0], 0, 0, 0};
         for (int k = 1; k <= AR_ORDER; k += 4)
-            for (int j = 0; j < 4; ++j)
-                part[j] -= s->af[k + j] * at[-(k + j)];
-        e[n] = part[0] + part[1] + part[2] + part[3];
+            for (int j = 0; j < 4; ++j) {
+                fw[j] -= s->af[k + j] * at[-(k + j)];
+                bw[j] -= s->af[k + j] * at[k + j];
+            }
+        // A click lights up both errors; the tail the forward error drags
+        // behind a click and the backward error's lead-in before it do not
+        // coincide, so the smaller of the two marks the click alone.
+        d[n] = std::min(std::fabs(fw[0] + fw[1] + fw[2] + fw[3]), std::fabs(bw[0] + bw[1] + bw[2] + bw[3]));
     }
     const int lo = std::max(history, first_valid);
     const int hi = std::min(history + block, valid_end);
     if (lo >= hi)
-        return;
+        return 0;
     // Every fourth sample is plenty for a median, and four times cheaper.
     float* mag = s->magnitude.data();
     int taken = 0;
     for (int n = lo; n < hi; n += 4)
-        mag[taken++] = std::fabs(e[n]);
+        mag[taken++] = d[n];
     std::nth_element(mag, mag + taken / 2, mag + taken);
     const float block_sigma = std::max(MAD_TO_SIGMA * mag[taken / 2], SIGMA_FLOOR);
-    // The scale near each sample: the median error of its stretch of
-    // AR_STRETCH samples and of the stretches either side. Inside a burst
-    // of noise (a cymbal, a snare) the model predicts nothing and the error
-    // is large all along: that is the music, not clicks. A click is far
-    // shorter than a stretch and hardly moves its median.
+    // The scale near each sample, from the lower quartile of the error
+    // over its stretch of AR_STRETCH samples and the stretches either side.
+    // Inside a burst of noise (a cymbal, a snare) the model predicts
+    // nothing and the error is large all along: that is the music, not
+    // clicks. Crackle packed into a stretch or two leaves the quartile of
+    // three where it was.
     float* local = s->local.data();
-    const int stretches = (length - history) / AR_STRETCH;
+    const int stretches = (end - history) / AR_STRETCH;
+    constexpr int TAKEN = AR_STRETCH;   // every third sample of three stretches
     for (int j = 0; j < stretches; ++j) {
-        // Every other sample: a click of up to 12 samples is still less
-        // than half of the 16 taken.
-        float* m = mag;   // the block's magnitudes are not needed any more
-        for (int i = 0; i < AR_STRETCH / 2; ++i)
-            m[i] = std::fabs(e[history + j * AR_STRETCH + 2 * i]);
-        std::nth_element(m, m + AR_STRETCH / 4, m + AR_STRETCH / 2);
-        local[j] = MAD_TO_SIGMA * m[AR_STRETCH / 4];
+        const int first = history + std::clamp(j - 1, 0, stretches - 3) * AR_STRETCH;
+        for (int i = 0; i < TAKEN; ++i)
+            mag[i] = d[first + 3 * i];
+        std::nth_element(mag, mag + TAKEN / 4, mag + TAKEN);
+        local[j] = std::max(block_sigma, QUARTILE_TO_SIGMA * mag[TAKEN / 4]);
     }
-    auto level_at = [&](int n) {
-        const int j = std::min((n - history) / AR_STRETCH, stretches - 1);
-        float sigma = std::max(block_sigma, local[j]);
-        if (j > 0)
-            sigma = std::max(sigma, local[j - 1]);
-        if (j + 1 < stretches)
-            sigma = std::max(sigma, local[j + 1]);
-        return threshold * sigma;
-    };
-
-    const int scan_end = std::min(length - AR_ORDER, valid_end);
+    const int scan_end = std::min(end, valid_end);
     const int open_end = history + block + AR_WIDEN;   // a gap must start in the block
-    gap current{-1, -1};
-    auto close = [&](const gap& g) {
-        const int start = std::max(g.start, history);
-        const int end = std::min(g.end, valid_end);
-        if (end - start <= 0 || end - start > AR_MAX_GAP || *count >= MAX_GAPS_PER_BLOCK)
-            return;
-        if (ar_interpolate(s, x, start, end - start)) {
-            s->gaps[size_t(2 * *count)] = start;
-            s->gaps[size_t(2 * *count + 1)] = end;
-            ++*count;
-        }
-    };
+    int count = 0;
     for (int n = lo; n < scan_end; ++n) {
-        const float level = level_at(n);
-        if (!(std::fabs(e[n]) > level))
+        const float sigma = local[std::min((n - history) / AR_STRETCH, stretches - 1)];
+        if (!(d[n] > threshold * sigma))
             continue;
-        if (!(std::fabs(backward_error(s, x, n)) > level))
-            continue;
-        const int start = n - AR_WIDEN, end = n + AR_WIDEN + 1;
-        if (current.start >= 0 && start <= current.end + AR_MERGE) {
-            current.end = end;
-            continue;
-        }
-        if (current.start >= 0)
-            close(current);
-        if (n >= open_end)
+        const int start = std::max(n - AR_WIDEN, history);
+        if (start >= open_end && (count == 0 || start > list[2 * count - 1] + AR_MERGE))
             break;
-        current = gap{start, end};
+        add_gap(list, &count, start, n + AR_WIDEN + 1);
     }
-    if (current.start >= 0)
-        close(current);
+    // A click ends and the error falls back to what it was before; at the
+    // onset of a drum it stays up. Gaps after which the error's lower
+    // quartile has risen ONSET_RISE times are the music's and are dropped.
+    auto quartile = [&](int from) {
+        for (int i = 0; i < AR_STRETCH; ++i)
+            mag[i] = d[from + i];
+        std::nth_element(mag, mag + AR_STRETCH / 4, mag + AR_STRETCH);
+        return std::max(QUARTILE_TO_SIGMA * mag[AR_STRETCH / 4], SIGMA_FLOOR);
+    };
+    int kept = 0;
+    for (int g = 0; g < count; ++g) {
+        const int start = list[2 * g], stop = list[2 * g + 1];
+        if (stop + AR_STRETCH <= end && stop - start <= AR_MAX_GAP &&
+            quartile(stop) > ONSET_RISE * quartile(start - AR_STRETCH))
+            continue;
+        list[2 * kept] = start;
+        list[2 * kept + 1] = stop;
+        ++kept;
+    }
+    return kept;
 }
 
 } // namespace
@@ -283,21 +282,39 @@ void ar_repair_block(ar_scratch* s, float* x, int history, int lookahead, int fi
     const int length = history + s->block + lookahead;
     if (!ar_fit(s, x, length))
         return;
+    int* first = s->gaps.data();
+    int* second = first + 2 * MAX_GAPS_PER_BLOCK;
+    int* merged = second + 2 * MAX_GAPS_PER_BLOCK;
+    const int n1 = detect(s, x, history, lookahead, first_valid, valid_end, threshold, first);
+    if (n1 == 0)
+        return;
+    // The clicks bent the first model. Fitted again with them filled in, it
+    // is sharper: it finds the clicks' tails and the smaller clicks the
+    // first one missed, and it fills every gap again, from the samples as
+    // they came.
+    float* original = s->original.data();
+    std::copy(x, x + length, original);
+    for (int g = 0; g < n1; ++g)
+        ar_interpolate(s, x, first[2 * g], std::min(first[2 * g + 1], valid_end) - first[2 * g]);
+    const bool refitted = ar_fit(s, x, length);
+    std::copy(original, original + length, x);
+    if (!refitted) {
+        ar_fit(s, x, length);
+    }
+    const int n2 = refitted ? detect(s, x, history, lookahead, first_valid, valid_end, threshold, second) : 0;
     int count = 0;
-    detect_and_repair(s, x, history, lookahead, first_valid, valid_end, threshold, &count);
-    if (count > 0) {
-        // The clicks bent the first model; fitted again on the repaired
-        // block it is sharper: the gaps are filled again with it, and the
-        // smaller clicks the first one hid are looked for.
-        const int first = count;
-        if (ar_fit(s, x, length)) {
-            for (int g = 0; g < first; ++g)
-                ar_interpolate(s, x, s->gaps[size_t(2 * g)], s->gaps[size_t(2 * g + 1)] - s->gaps[size_t(2 * g)]);
-            detect_and_repair(s, x, history, lookahead, first_valid, valid_end, threshold, &count);
-        }
+    for (int i = 0, j = 0; i < n1 || j < n2;) {
+        const bool take_first = j >= n2 || (i < n1 && first[2 * i] <= second[2 * j]);
+        const int* g = take_first ? first + 2 * i++ : second + 2 * j++;
+        add_gap(merged, &count, g[0], g[1]);
     }
     for (int g = 0; g < count; ++g) {
-        *gaps += 1;
-        *samples += s->gaps[size_t(2 * g + 1)] - s->gaps[size_t(2 * g)];
+        const int start = merged[2 * g], end = std::min(merged[2 * g + 1], valid_end);
+        if (end - start <= 0 || end - start > AR_MAX_GAP)
+            continue;   // too long for a click: a transient of the music
+        if (ar_interpolate(s, x, start, end - start)) {
+            *gaps += 1;
+            *samples += end - start;
+        }
     }
 }

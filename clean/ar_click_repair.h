@@ -18,7 +18,7 @@ constexpr int AR_LOOKAHEAD = 160;   // samples after a block (>= max gap + order
 struct ar_scratch {
     int block = 0;
     std::vector<float> window;      // taper for the fit, history + block + lookahead
-    std::vector<float> forward;     // prediction error over block + lookahead
+    std::vector<float> forward;     // the smaller of the forward and backward errors' sizes
     std::vector<float> magnitude;   // |error| for the median
     std::vector<float> local;       // robust error scale of each stretch after the history
     std::vector<double> matrix;     // AR_MAX_GAP^2, the normal equations of a gap
@@ -26,7 +26,8 @@ struct ar_scratch {
     std::vector<float> known_error; // AR_MAX_GAP + AR_ORDER
     std::vector<float> tapered;     // the block under the taper, for the fit
     std::vector<float> saved;       // a gap's samples, put back if its equations fail
-    std::vector<int> gaps;          // start, end of each gap repaired in the block
+    std::vector<int> gaps;          // start, end pairs: the first look's gaps, the second's, both merged
+    std::vector<float> original;    // the block as it came, while the model is fitted again
     double a[AR_ORDER + 1];         // predictor: x[n] ~ sum a[k] x[n-k], k = 1..order
     float af[AR_ORDER + 1];         // the same in single precision, for the error filter
     double b[AR_ORDER + 1];         // error filter: b[0] = 1, b[k] = -a[k]

@@ -118,7 +118,7 @@ void take_frames(filterex_state* s, int16_t* out, int frames)
 void settings(int threshold, float* click_level, float* over_subtraction, float* gain_floor)
 {
     const float hard = float(threshold - FX_THRESHOLD_MIN) / float(FX_THRESHOLD_MAX - FX_THRESHOLD_MIN);
-    *click_level = 6.0f * std::pow(2.5f / 6.0f, hard);   // 6 .. 2.5 deviations
+    *click_level = 10.0f * std::pow(0.4f, hard);         // 10 .. 4 deviations
     *over_subtraction = 0.8f + 1.2f * hard;
     *gain_floor = 0.15f * std::pow(0.3f, hard);          // -16.5 .. -27 dB
 }
