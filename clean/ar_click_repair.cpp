@@ -29,7 +29,7 @@ bool ar_scratch_init(ar_scratch* s, int block)
         for (int i = 0; i < n; ++i)
             s->window[size_t(i)] = float(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / n));
         s->forward.assign(size_t(n), 0.0f);
-        s->local.assign(size_t(n / AR_STRETCH + 1), 0.0f);
+        s->local.assign(2 * size_t(n / AR_STRETCH + 1), 0.0f);
         s->magnitude.assign(size_t(block), 0.0f);
         s->tapered.assign(size_t(n), 0.0f);
         s->matrix.assign(size_t(AR_MAX_GAP) * AR_MAX_GAP, 0.0);
@@ -224,21 +224,25 @@ int detect(ar_scratch* s, const float* x, int history, int lookahead, int first_
         mag[taken++] = d[n];
     std::nth_element(mag, mag + taken / 2, mag + taken);
     const float block_sigma = std::max(MAD_TO_SIGMA * mag[taken / 2], SIGMA_FLOOR);
-    // The scale near each sample, from the lower quartile of the error
-    // over its stretch of AR_STRETCH samples and the stretches either side.
-    // Inside a burst of noise (a cymbal, a snare) the model predicts
-    // nothing and the error is large all along: that is the music, not
-    // clicks. Crackle packed into a stretch or two leaves the quartile of
+    // The scale near each sample: the lower quartile of the error over its
+    // stretch of AR_STRETCH samples, and the middle one of that and its
+    // neighbours'. Inside a burst of noise (a cymbal, a snare) the model
+    // predicts nothing and the error is large all along: that is the music,
+    // not clicks. Crackle packed into one stretch leaves the middle of
     // three where it was.
     float* local = s->local.data();
+    float* quartiles = local + s->local.size() / 2;
     const int stretches = (end - history) / AR_STRETCH;
-    constexpr int TAKEN = AR_STRETCH;   // every third sample of three stretches
     for (int j = 0; j < stretches; ++j) {
-        const int first = history + std::clamp(j - 1, 0, stretches - 3) * AR_STRETCH;
-        for (int i = 0; i < TAKEN; ++i)
-            mag[i] = d[first + 3 * i];
-        std::nth_element(mag, mag + TAKEN / 4, mag + TAKEN);
-        local[j] = std::max(block_sigma, QUARTILE_TO_SIGMA * mag[TAKEN / 4]);
+        for (int i = 0; i < AR_STRETCH / 2; ++i)   // every other sample is enough
+            mag[i] = d[history + j * AR_STRETCH + 2 * i];
+        std::nth_element(mag, mag + AR_STRETCH / 8, mag + AR_STRETCH / 2);
+        quartiles[j] = QUARTILE_TO_SIGMA * mag[AR_STRETCH / 8];
+    }
+    for (int j = 0; j < stretches; ++j) {
+        const float a = quartiles[std::max(j - 1, 0)], b = quartiles[j], c = quartiles[std::min(j + 1, stretches - 1)];
+        const float middle = std::max(std::min(a, b), std::min(std::max(a, b), c));
+        local[j] = std::max(block_sigma, middle);
     }
     const int scan_end = std::min(end, valid_end);
     const int open_end = history + block + AR_WIDEN;   // a gap must start in the block

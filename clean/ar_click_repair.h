@@ -20,7 +20,7 @@ struct ar_scratch {
     std::vector<float> window;      // taper for the fit, history + block + lookahead
     std::vector<float> forward;     // the smaller of the forward and backward errors' sizes
     std::vector<float> magnitude;   // |error| for the median
-    std::vector<float> local;       // robust error scale of each stretch after the history
+    std::vector<float> local;       // error scale of each stretch after the history, then each one's quartile
     std::vector<double> matrix;     // AR_MAX_GAP^2, the normal equations of a gap
     std::vector<double> rhs;        // AR_MAX_GAP
     std::vector<float> known_error; // AR_MAX_GAP + AR_ORDER

@@ -98,7 +98,7 @@ bool spectral_channel_init(spectral_channel* ch, const spectral_plan* plan)
         ch->inverse_noise.assign(size_t(plan->bins), 0.0f);
         ch->cleaned.assign(size_t(plan->bins), 0.0f);
         ch->scan_input.assign(size_t(plan->size), 0.0f);
-        ch->frames_cap = plan->rate / (plan->size / 2) + 2;
+        ch->frames_cap = plan->rate / plan->size + 2;
         ch->spectra.assign(size_t(ch->frames_cap) * size_t(plan->bins), 0.0f);
         ch->energy.assign(size_t(ch->frames_cap) * 2, 0.0f);
     } catch (const std::bad_alloc&) {
@@ -232,7 +232,7 @@ void settle_second(const spectral_plan* plan, spectral_channel* ch, bool partial
 
 void spectral_scan(spectral_plan* plan, spectral_channel* ch, const float* in, int count)
 {
-    const int size = plan->size, step = plan->size / 2;
+    const int size = plan->size, step = plan->size;   // frames side by side: a mean power needs no overlap
     while (count > 0) {
         const int take = std::min(count, size - ch->scan_fill);
         std::memcpy(ch->scan_input.data() + ch->scan_fill, in, size_t(take) * sizeof(float));

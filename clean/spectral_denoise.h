@@ -34,7 +34,7 @@ struct spectral_channel {
     bool have_noise = false;
     bool first_frame = true;
     int64_t skip = 0;           // outputs still to drop: the frames' lead-in of zeros
-    // The pre-scan: frames at half overlap, grouped by the second they start in.
+    // The pre-scan: frames side by side, grouped by the second they start in.
     std::vector<float> scan_input;
     int scan_fill = 0;
     int64_t scan_start = 0;     // track position of scan_input[0]
