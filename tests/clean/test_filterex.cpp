@@ -1,10 +1,12 @@
 // The FilterEx kernel on short made signals: clicks repaired, clean music
 // left alone, hiss reduced, channels kept apart, and the streaming contract.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
+#include "clean/ar_click_repair.h"
 #include "clean/filterex.h"
 
 namespace {
@@ -232,4 +234,128 @@ TEST(FilterEx, BadCallsAreRefusedAndChangeNothing)
     EXPECT_EQ(filterex_flow(fx, in.data(), 100, out.data(), &got), FX_BAD_ARGUMENT);
     filterex_free(fx);
     filterex_free(nullptr);
+}
+
+TEST(FilterEx, GapsAreFilledFromTheModelNotWithAStraightLine)
+{
+    // The least-squares fill of 4 to 60 missing samples of a two-partial
+    // tone lands within a few steps, ten times nearer than a straight line
+    // across the gap.
+    ar_scratch s;
+    ASSERT_TRUE(ar_scratch_init(&s, 1024));
+    const int length = AR_HISTORY + 1024 + AR_LOOKAHEAD;
+    const samples whole = to16(tone(length + 9000, 6000));
+    std::vector<float> clean(whole.begin() + 9000, whole.end());
+    ASSERT_TRUE(ar_fit(&s, clean.data(), length));
+    for (int gap : {4, 10, 30, 60}) {
+        std::vector<float> x = clean;
+        for (int i = 500; i < 500 + gap; ++i)
+            x[size_t(i)] = 0.0f;
+        ASSERT_TRUE(ar_interpolate(&s, x.data(), 500, gap));
+        float worst = 0, line = 0;
+        for (int i = 500; i < 500 + gap; ++i) {
+            worst = std::max(worst, std::fabs(x[size_t(i)] - clean[size_t(i)]));
+            const float f = float(i - 499) / float(gap + 1);
+            line = std::max(line, std::fabs(clean[499] + f * (clean[size_t(500 + gap)] - clean[499]) - clean[size_t(i)]));
+        }
+        EXPECT_LT(worst, 6.0f) << gap << " samples";
+        EXPECT_GT(line, 10 * worst) << gap << " samples";
+    }
+    // Digital silence has nothing to model.
+    std::vector<float> silent(size_t(length), 0.0f);
+    EXPECT_FALSE(ar_fit(&s, silent.data(), length));
+}
+
+TEST(FilterEx, DrumHitsAndTheTrackEndsAreNotTakenForClicks)
+{
+    // Bursts of decaying noise over a tone, as a snare or a cymbal is: the
+    // model cannot predict them, but they are the music and pass unchanged.
+    std::vector<double> music = tone(RATE, 3000);
+    std::mt19937 rng(11);
+    std::normal_distribution<double> noise(0, 1);
+    for (int start : {3000, 15000, 27000})
+        for (int i = 0; i < 8000; ++i)
+            music[size_t(start + i)] += 6000 * std::exp(-i / 600.0) * noise(rng);
+    // A track that starts and stops mid-waveform.
+    const samples in = to16(music);
+    const restored r = run(in, 1, false);
+    EXPECT_EQ(r.counts.repaired_gaps, 0);
+    EXPECT_EQ(r.out, in);
+    // A click in the last few hundredths of a second is still repaired.
+    const samples clean = to16(tone(RATE / 2, 6000));
+    samples damaged = clean;
+    damaged[size_t(RATE / 2 - 200)] += 7000;
+    const restored end = run(damaged, 1, false);
+    ASSERT_EQ(end.out.size(), clean.size());
+    EXPECT_EQ(end.counts.repaired_gaps, 1);
+    EXPECT_LE(std::abs(end.out[size_t(RATE / 2 - 200)] - clean[size_t(RATE / 2 - 200)]), 4);
+}
+
+TEST(FilterEx, TheProfileIsTheQuietestSecondThatIsNotDigitalSilence)
+{
+    // A second of digital silence, a second of faint hiss, a second of
+    // hiss 24 dB louder. The faint second is the noise: it falls to the
+    // gain floor, while the loud one stands far above it and mostly stays.
+    std::vector<double> track(size_t(3 * RATE), 0.0);
+    const std::vector<double> faint = hiss(RATE, 20, 5), loud = hiss(RATE, 320, 6);
+    for (int i = 0; i < RATE; ++i) {
+        track[size_t(RATE + i)] = faint[size_t(i)];
+        track[size_t(2 * RATE + i)] = loud[size_t(i)];
+    }
+    const samples in = to16(track);
+    const restored r = run(in, 1, true);
+    EXPECT_TRUE(r.counts.denoising);
+    EXPECT_LT(rms(r.out, RATE + 4096, 2 * RATE - 4096), 0.25 * rms(in, RATE + 4096, 2 * RATE - 4096));
+    EXPECT_GT(rms(r.out, 2 * RATE + 4096, 3 * RATE - 4096), 0.7 * rms(in, 2 * RATE + 4096, 3 * RATE - 4096));
+    EXPECT_EQ(std::count(r.out.begin(), r.out.begin() + RATE - 4096, 0), RATE - 4096);
+    // A track of nothing but digital silence has no profile: nothing to do.
+    const samples quiet(size_t(2 * RATE), 0);
+    const restored q = run(quiet, 1, true);
+    EXPECT_FALSE(q.counts.denoising);
+    EXPECT_EQ(q.out, quiet);
+}
+
+TEST(FilterEx, FullScaleMusicIsClippedNeverWrapped)
+{
+    // A tone driven into the rails after a second of hiss: the hiss
+    // reduction rings past full scale at the flattened peaks, and those
+    // samples must stop at the rails rather than wrap round to the other
+    // sign.
+    std::vector<double> track = hiss(2 * RATE, 50, 8);
+    const std::vector<double> loud = tone(2 * RATE, 40000, RATE);
+    for (size_t i = 0; i < track.size(); ++i)
+        track[i] += loud[i];
+    const samples in = to16(track);
+    const restored r = run(in, 1, true);
+    ASSERT_EQ(r.out.size(), in.size());
+    int railed = 0, wrapped = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (std::abs(in[i]) < 32000)
+            continue;
+        ++railed;
+        wrapped += (in[i] > 0) != (r.out[i] > 0) || std::abs(r.out[i]) < 16000;
+    }
+    EXPECT_GT(railed, 1000);
+    EXPECT_EQ(wrapped, 0);
+}
+
+TEST(FilterEx, AHigherThresholdWorksHarderOnClicksAndHiss)
+{
+    // Clicks of many sizes on a tone in hiss after a hiss-only second.
+    std::vector<double> track = hiss(3 * RATE, 60, 10);
+    const std::vector<double> music = tone(3 * RATE, 4000, RATE);
+    std::mt19937 rng(12);
+    std::uniform_int_distribution<int> where(RATE + 100, 3 * RATE - 200);
+    std::uniform_real_distribution<double> size(150, 3000);
+    for (size_t i = 0; i < track.size(); ++i)
+        track[i] += music[i];
+    for (int c = 0; c < 60; ++c)
+        track[size_t(where(rng))] += size(rng) * (c % 2 ? 1 : -1);
+    const samples in = to16(track);
+    const restored gentle = run(in, 1, true, 4096, FX_THRESHOLD_MIN);
+    const restored usual = run(in, 1, true, 4096, FX_THRESHOLD_DEFAULT);
+    const restored hard = run(in, 1, true, 4096, FX_THRESHOLD_MAX);
+    EXPECT_LT(gentle.counts.repaired_gaps, usual.counts.repaired_gaps);
+    EXPECT_LT(usual.counts.repaired_gaps, hard.counts.repaired_gaps);
+    EXPECT_GT(rms(gentle.out, 4096, RATE - 4096), rms(hard.out, 4096, RATE - 4096));
 }
