@@ -318,7 +318,7 @@ int16_t to16(double v) { return int16_t(std::lround(std::clamp(v, -32768.0, 3276
 // to the clean one too when it is part of the original (`hiss_is_original`);
 // `lead_in` seconds of it come before the music, as in a record's lead-in.
 void make_pair(const std::string& clean_name, const std::string& noisy_name, double seconds, bool with_clicks,
-               double hiss, double lead_in, bool hiss_is_original = false)
+               double hiss, double lead_in, bool hiss_is_original = false, bool drums = true)
 {
     const uint32_t frames = uint32_t(seconds * RATE);
     FILE* c = std::fopen(clean_name.c_str(), "wb");
@@ -328,7 +328,7 @@ void make_pair(const std::string& clean_name, const std::string& noisy_name, dou
     music m;
     m.start = int64_t(lead_in * RATE);
     m.next_chord = m.start;
-    m.next_hit = m.start + RATE / 3;
+    m.next_hit = drums ? m.start + RATE / 3 : INT64_MAX;
     clicks k;
     k.length = frames;
     std::mt19937 rng(5);
@@ -477,21 +477,34 @@ void quality(const std::string& dir, int threshold)
     const std::string clean = dir + "/clean_a.wav", damaged = dir + "/clicks.wav";
     std::printf("(a) clicks: 30 s of music after a 1 s lead-in, quiet hiss (-61 dBFS) all along,\n"
                 "    2 to 20 clicks a second; the original is the same without clicks; threshold %d\n", threshold);
-    make_pair(clean, damaged, 31, true, 30, 1, true);
-    const auto c = read_all(clean), d = read_all(damaged);
-    const double base = snr(c, d);
-    run(ours(damaged, dir + "/ours_a.wav", threshold));
-    run(ours(damaged, dir + "/ours_a_clicks.wav", threshold) + " clicks");
-    run(ffmpeg_declick(damaged, dir + "/ffmpeg_a.wav"));
-    const double a_ours = snr(c, read_all(dir + "/ours_a.wav"));
-    const double a_clicks = snr(c, read_all(dir + "/ours_a_clicks.wav"));
-    const double a_peer = snr(c, read_all(dir + "/ffmpeg_a.wav"));
-    std::printf("  %-28s %8s %8s\n", "", "SNR dB", "gain dB");
-    std::printf("  %-28s %8.2f\n", "damaged", base);
-    std::printf("  %-28s %8.2f %8.2f\n", "FilterEx", a_ours, a_ours - base);
-    std::printf("  %-28s %8.2f %8.2f\n", "FilterEx, clicks only", a_clicks, a_clicks - base);
-    std::printf("  %-28s %8.2f %8.2f\n", "ffmpeg adeclick (defaults)", a_peer, a_peer - base);
-    std::printf("  goal: gain at least ffmpeg's: %s\n", a_ours - base >= a_peer - base ? "met" : "NOT met");
+    std::printf("  %-28s %8s %8s   %8s %8s\n", "", "SNR dB", "gain dB", "SNR dB", "gain dB");
+    std::printf("  %-28s %17s   %17s\n", "", "with drum hits", "tones only");
+    double base[2], ours_all[2], ours_clicks[2], peer[2];
+    for (int drums = 1; drums >= 0; --drums) {
+        const int k = 1 - drums;
+        make_pair(clean, damaged, 31, true, 30, 1, true, drums == 1);
+        const auto c = read_all(clean);
+        base[k] = snr(c, read_all(damaged));
+        run(ours(damaged, dir + "/ours_a.wav", threshold));
+        run(ours(damaged, dir + "/ours_a_clicks.wav", threshold) + " clicks");
+        run(ffmpeg_declick(damaged, dir + "/ffmpeg_a.wav"));
+        ours_all[k] = snr(c, read_all(dir + "/ours_a.wav"));
+        ours_clicks[k] = snr(c, read_all(dir + "/ours_a_clicks.wav"));
+        peer[k] = snr(c, read_all(dir + "/ffmpeg_a.wav"));
+    }
+    auto row = [&](const char* name, const double* v) {
+        std::printf("  %-28s %8.2f %8.2f   %8.2f %8.2f\n", name, v[0], v[0] - base[0], v[1], v[1] - base[1]);
+    };
+    std::printf("  %-28s %8.2f %8s   %8.2f\n", "damaged", base[0], "", base[1]);
+    row("FilterEx", ours_all);
+    row("FilterEx, clicks only", ours_clicks);
+    row("ffmpeg adeclick (defaults)", peer);
+    std::printf("  (the original keeps its quiet hiss, so the whole pass's hiss reduction counts\n"
+                "   against it here; the click half is what adeclick does)\n");
+    std::printf("  goal: click repair's gain at least ffmpeg's: %s\n",
+                ours_clicks[0] - base[0] >= peer[0] - base[0] && ours_clicks[1] - base[1] >= peer[1] - base[1]
+                    ? "met"
+                    : "NOT met");
 
     std::printf("(b) hiss: 30 s of music after 1 s of hiss alone, threshold %d\n", threshold);
     const std::string hiss = dir + "/hiss.wav";
