@@ -1,6 +1,5 @@
-// Click repair on one channel's block: the model fit (autocorrelation and
-// Levinson recursion), detection on the prediction error, and the
-// least-squares interpolation of each gap under the model.
+// Click repair on one channel's block: the model fit (Levinson recursion),
+// detection on the prediction errors, least-squares filling of each gap.
 #include "clean/ar_click_repair.h"
 
 #include <algorithm>

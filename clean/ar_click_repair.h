@@ -1,7 +1,5 @@
-// Click repair on one channel's block: an autoregressive model fitted to the
-// block, clicks found where its prediction error stands out both forwards
-// and backwards, and the samples under them re-estimated from their
-// neighbours by least squares under the model.
+// Click repair on one channel's block: clicks found from an autoregressive
+// model's prediction error, their samples refilled from the model.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -10,7 +8,7 @@ constexpr int AR_ORDER = 32;        // model order: enough for a few partials of
 constexpr int AR_MAX_GAP = 64;      // longer bursts are left alone: a transient, not a click
 constexpr int AR_WIDEN = 2;         // samples added on each side of a detection
 constexpr int AR_MERGE = 12;        // detections closer than this form one gap
-constexpr int AR_STRETCH = 32;     // samples per stretch of the local error scale
+constexpr int AR_STRETCH = 32;      // samples per stretch of the local error scale
 constexpr int AR_HISTORY = 64;      // repaired samples kept before a block (>= order + widen)
 constexpr int AR_LOOKAHEAD = 160;   // samples after a block (>= max gap + order + widen)
 
@@ -40,7 +38,12 @@ bool ar_scratch_init(ar_scratch* s, int block);
 // coefficients into s->a and s->b. False when the samples carry no signal.
 bool ar_fit(ar_scratch* s, const float* x, int length);
 
-// Repairs the clicks that start in x[history .. history + block). Samples
+// Repairs the clicks that start in x[history .. history + block): where the
+// prediction error run forwards and backwards both stand out from the
+// error's local scale, unless the error stays up after (a drum's onset).
+// Gaps are found twice, the second time with the model fitted again on the
+// block with the first gaps filled, and all are filled with that model.
+// Samples
 // before `first_valid` or from `valid_end` on (positions in x) are outside
 // the track and never taken for clicks. `threshold` is the detection level
 // in robust standard deviations of the prediction error. Counts the gaps

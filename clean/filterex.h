@@ -1,6 +1,8 @@
-// FilterEx: a streaming restoration kernel for one track. Clicks and crackle
-// are repaired from an autoregressive model, then hiss is reduced by
-// spectral subtraction against the noise of the track's quietest second.
+// FilterEx: a streaming restoration kernel for one track, clicks and crackle
+// repaired from an autoregressive model, then hiss reduced spectrally.
+//
+// Hiss is reduced by spectral subtraction against the noise of the track's
+// quietest second, found by a first pass over the track.
 //
 // How a pass drives it (16-bit interleaved frames, 1 or 2 channels):
 //

@@ -1,11 +1,11 @@
 // Hiss reduction on one channel: short-time spectra with overlap-add, each
-// bin scaled by a gain from its smoothed signal-to-noise ratio against a
-// noise profile, and the profile itself from the track's quietest second.
+// bin's gain from its smoothed signal-to-noise ratio against a noise profile.
 #pragma once
 #include <cstdint>
 #include <vector>
 #include <fftw3.h>
 
+// The noise profile comes from the track's quietest second (spectral_scan).
 // The FFT plans and windows all channels share; sized once by the rate.
 struct spectral_plan {
     int size = 0;               // frame length, samples (a power of two, ~40 ms)
