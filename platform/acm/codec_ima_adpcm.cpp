@@ -50,8 +50,11 @@ constexpr int IMA_MAX_SPB = 2048;   // 2041 at 44 and 48 kHz
 // code that widens it is charged more than the error it makes now.
 constexpr int DRIFT_WEIGHT_SHIFT = 7;
 constexpr int START_REACH = 14;     // start indexes tried on either side of the carried one
-constexpr uint32_t OPENING = 32;    // samples that rank the start indexes
-constexpr int FINALISTS = 1;        // best-ranked start indexes coded in full
+// Samples that rank the start indexes, and how many of the best-ranked code
+// the whole block: more where codes look ahead.
+constexpr uint32_t OPENING[2] = {32, 64};
+constexpr int FINALISTS[2] = {1, 3};
+constexpr uint32_t LOOK_AHEAD_SAMPLES = 48000;   // samples a second up to which codes look ahead
 
 struct ima_state {
     int index[2];                   // step index carried from block to block, per channel
@@ -103,12 +106,45 @@ void ima_restart(acm_stream_object* s)
 
 inline int clamp16(int v) { return v > 32767 ? 32767 : v < -32768 ? -32768 : v; }
 
+// One choice of code: the two decoders' values after it, the step index
+// after it, and its charge (squared error in both plus the drift's charge).
+struct ima_option {
+    int code, a, b, index;
+    int64_t charge;
+};
+
+// The two codes worth choosing from decoder values a and b at step index
+// `index` for the sample `target`: the nominal one for the point between the
+// two values, and its neighbour on the side of the remainder.
+inline void ima_options(int a, int b, int index, int target, ima_option out[2])
+{
+    const ima_level& l = levels[index];
+    const int diff = target - ((a + b) >> 1);
+    const int sign = diff < 0 ? 8 : 0;
+    // The magnitude in quarter steps: code c is nearest for c..c+1.
+    const uint32_t quarters = uint32_t(diff < 0 ? -diff : diff) * l.quarters;
+    const int whole = int(quarters >> 16);
+    const int c = whole > 7 ? 7 : whole;
+    const int other = quarters & 0x8000 ? (c < 7 ? c + 1 : 6) : (c > 0 ? c - 1 : 1);
+    for (int j = 0; j < 2; ++j) {
+        const int k = j ? other : c;
+        ima_option& o = out[j];
+        o.code = sign | k;
+        o.a = clamp16(sign ? a - l.shifted[k] : a + l.shifted[k]);
+        o.b = clamp16(sign ? b - l.multiplied[k] : b + l.multiplied[k]);
+        const int next = index + index_table[o.code];
+        o.index = next < 0 ? 0 : next > 88 ? 88 : next;
+        const int64_t ea = target - o.a, eb = target - o.b, drift = o.b - o.a;
+        o.charge = ea * ea + eb * eb + (drift * drift << DRIFT_WEIGHT_SHIFT);
+    }
+}
+
 // Codes samples 1..n-1 of one channel from step index `start`, following
-// both kinds of decoder. Each code is the nominal one for the point between
-// them or a neighbour, whichever gives the least squared error in both plus
-// the charge on their drift. Returns the squared error in both decoders over
-// samples 1..scored-1, early once it passes give_up; the index the block
-// ends with in *end_index.
+// both kinds of decoder, by the option with the least charge; looking ahead,
+// by the least charge of it and the best option after it. Returns the
+// squared error in both decoders over samples 1..scored-1 (early, once it
+// passes give_up); the index the block ends with in *end_index.
+template <bool LOOK_AHEAD>
 uint64_t ima_run(const int16_t* x, uint32_t n, uint32_t scored, int start, uint8_t* codes, uint64_t give_up,
                  int* end_index)
 {
@@ -116,44 +152,74 @@ uint64_t ima_run(const int16_t* x, uint32_t n, uint32_t scored, int start, uint8
     int index = start;
     uint64_t error = 0;
     for (uint32_t i = 1; i < n; ++i) {
-        const ima_level& l = levels[index];
-        const int target = x[i];
-        const int diff = target - ((a + b) >> 1);
-        const int sign = diff < 0 ? 8 : 0;
-        // The magnitude in quarter steps: code c is nearest for c..c+1, and
-        // its neighbour on the side of the fraction is the other choice.
-        const uint32_t quarters = uint32_t(diff < 0 ? -diff : diff) * l.quarters;
-        const int whole = int(quarters >> 16);
-        const int c = whole > 7 ? 7 : whole;
-        const int other = quarters & 0x8000 ? (c < 7 ? c + 1 : 6) : (c > 0 ? c - 1 : 1);
-        auto charge = [&](int k, int* na, int* nb) {
-            *na = clamp16(sign ? a - l.shifted[k] : a + l.shifted[k]);
-            *nb = clamp16(sign ? b - l.multiplied[k] : b + l.multiplied[k]);
-            const int64_t ea = target - *na, eb = target - *nb, drift = *nb - *na;
-            return ea * ea + eb * eb + (drift * drift << DRIFT_WEIGHT_SHIFT);
-        };
-        int next_a, next_b, other_a, other_b;
-        int chosen = c;
-        if (charge(other, &other_a, &other_b) < charge(c, &next_a, &next_b)) {
-            chosen = other;
-            next_a = other_a;
-            next_b = other_b;
+        ima_option o[2];
+        ima_options(a, b, index, x[i], o);
+        int64_t charge0 = o[0].charge, charge1 = o[1].charge;
+        if (LOOK_AHEAD && i + 1 < n) {
+            ima_option after[2];
+            ima_options(o[0].a, o[0].b, o[0].index, x[i + 1], after);
+            charge0 += std::min(after[0].charge, after[1].charge);
+            ima_options(o[1].a, o[1].b, o[1].index, x[i + 1], after);
+            charge1 += std::min(after[0].charge, after[1].charge);
         }
-        a = next_a;
-        b = next_b;
-        const int code = sign | chosen;
-        codes[i] = uint8_t(code);
+        const ima_option& chosen = charge1 < charge0 ? o[1] : o[0];
+        a = chosen.a;
+        b = chosen.b;
+        index = chosen.index;
+        codes[i] = uint8_t(chosen.code);
         if (i < scored) {
-            const int64_t ea = target - a, eb = target - b;
+            const int64_t ea = x[i] - a, eb = x[i] - b;
             error += uint64_t(ea * ea + eb * eb);
             if (error > give_up)
                 break;
         }
-        index += index_table[code];
-        index = index < 0 ? 0 : index > 88 ? 88 : index;
     }
     *end_index = index;
     return error;
+}
+
+// The search for one channel's block with or without look-ahead; returns the
+// chosen start index, the codes in st->codes, the index it ends with in *end_index.
+template <bool LOOK_AHEAD>
+int ima_search(ima_state* st, uint32_t spb, uint32_t scored, int carried, int* end_index)
+{
+    // A block may start from any step index. The ones near the index the
+    // previous block ended with are ranked by how well they code the
+    // opening, where the start matters most; the best few code the whole
+    // block and the least error wins.
+    constexpr int finalists = FINALISTS[LOOK_AHEAD];
+    const uint32_t opening = std::min(spb, OPENING[LOOK_AHEAD]);
+    const int first = std::max(0, carried - START_REACH), last = std::min(88, carried + START_REACH);
+    uint64_t ranked_error[finalists];
+    int ranked[finalists], count = 0, ignored = 0;
+    for (int start = first; start <= last; ++start) {
+        const uint64_t give_up = count == finalists ? ranked_error[finalists - 1] : UINT64_MAX;
+        const uint64_t e = ima_run<LOOK_AHEAD>(st->samples, opening, std::min(opening, scored), start, st->trial,
+                                               give_up, &ignored);
+        if (e > give_up || (count == finalists && e == give_up))
+            continue;
+        int at = count < finalists ? count++ : finalists - 1;
+        while (at > 0 && ranked_error[at - 1] > e) {
+            ranked_error[at] = ranked_error[at - 1];
+            ranked[at] = ranked[at - 1];
+            --at;
+        }
+        ranked_error[at] = e;
+        ranked[at] = start;
+    }
+    uint64_t best = UINT64_MAX;
+    int best_start = carried;
+    for (int f = 0; f < count; ++f) {
+        int ends = 0;
+        const uint64_t e = ima_run<LOOK_AHEAD>(st->samples, spb, scored, ranked[f], st->trial, best, &ends);
+        if (e < best || f == 0) {
+            best = e;
+            best_start = ranked[f];
+            *end_index = ends;
+            std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
+        }
+    }
+    return best_start;
 }
 
 int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, uint8_t* dst)
@@ -162,51 +228,22 @@ int64_t ima_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, ui
     const int channels = s->dst.fmt.channels;
     const uint32_t spb = s->frames_per_block;
     const uint32_t align = s->dst.fmt.block_align;
+    // Looking ahead costs three times the work a sample: worth it where the
+    // stream has few samples a second, so every format codes hundreds of
+    // times faster than real time.
+    const bool look_ahead = s->dst.fmt.samples_per_sec * channels <= LOOK_AHEAD_SAMPLES;
     for (uint32_t b = 0; b < blocks; ++b) {
         const uint8_t* in = src + size_t(b) * spb * channels * 2;
         uint8_t* out = dst + size_t(b) * align;
         // Only the frames from the source count: a padded last block's
         // silence is not worth worse sound before it.
         const uint32_t scored = b + 1 == blocks ? s->sounding_frames : spb;
-        const uint32_t opening = std::min(spb, OPENING);
         for (int ch = 0; ch < channels; ++ch) {
             for (uint32_t i = 0; i < spb; ++i)
                 st->samples[i] = load_s16(in + 2 * (i * channels + ch));
-            // A block may start from any step index. The ones near the index
-            // the previous block ended with are ranked by how well they code
-            // the opening, where the start matters most; the best few code
-            // the whole block and the least error wins.
-            const int carried = st->index[ch];
-            const int first = std::max(0, carried - START_REACH), last = std::min(88, carried + START_REACH);
-            uint64_t ranked_error[FINALISTS];
-            int ranked[FINALISTS], count = 0, ignored = 0;
-            for (int start = first; start <= last; ++start) {
-                uint64_t give_up = count == FINALISTS ? ranked_error[FINALISTS - 1] : UINT64_MAX;
-                uint64_t e = ima_run(st->samples, opening, std::min(opening, scored), start, st->trial, give_up,
-                                     &ignored);
-                if (e > give_up || (count == FINALISTS && e == give_up))
-                    continue;
-                int at = count < FINALISTS ? count++ : FINALISTS - 1;
-                while (at > 0 && ranked_error[at - 1] > e) {
-                    ranked_error[at] = ranked_error[at - 1];
-                    ranked[at] = ranked[at - 1];
-                    --at;
-                }
-                ranked_error[at] = e;
-                ranked[at] = start;
-            }
-            uint64_t best = UINT64_MAX;
-            int best_start = carried, end_index = carried;
-            for (int f = 0; f < count; ++f) {
-                int ends = 0;
-                uint64_t e = ima_run(st->samples, spb, scored, ranked[f], st->trial, best, &ends);
-                if (e < best || f == 0) {
-                    best = e;
-                    best_start = ranked[f];
-                    end_index = ends;
-                    std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
-                }
-            }
+            int end_index = st->index[ch];
+            const int best_start = look_ahead ? ima_search<true>(st, spb, scored, st->index[ch], &end_index)
+                                              : ima_search<false>(st, spb, scored, st->index[ch], &end_index);
             uint8_t* h = out + 4 * ch;
             store_u16(h, uint16_t(st->samples[0]));
             h[2] = uint8_t(best_start);
