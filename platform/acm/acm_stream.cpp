@@ -148,6 +148,7 @@ unsigned acm_stream_open(acm_stream* out, const wave_format* src, const wave_for
     }
     s->frames_per_block = codec->frames_per_block(&s->dst.fmt);
     s->src_block_bytes = s->frames_per_block * src->block_align;
+    s->sounding_frames = s->frames_per_block;
     s->pad_block = static_cast<uint8_t*>(std::calloc(1, s->src_block_bytes));
     if (!s->pad_block) {
         free_stream(s);
@@ -289,7 +290,9 @@ unsigned acm_stream_convert(acm_stream s, acm_stream_header* h, uint32_t flags)
         uint32_t tail = partial * frame_bytes;
         std::memcpy(s->pad_block, h->src + taken, tail);
         std::memset(s->pad_block + tail, 0, s->src_block_bytes - tail);
+        s->sounding_frames = partial;
         int64_t n = s->codec->encode(s, s->pad_block, 1, h->dst + made);
+        s->sounding_frames = s->frames_per_block;
         if (n < 0)
             return ACMERR_NOTPOSSIBLE;
         made += uint64_t(n);

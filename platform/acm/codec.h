@@ -51,6 +51,10 @@ struct acm_stream_object {
     uint32_t frames_per_block;  // source frames per codec block
     uint32_t src_block_bytes;   // source bytes per codec block
     uint8_t* pad_block;         // one source block, for a padded last block
+    // Frames of the block being encoded that come from the source; less than
+    // frames_per_block only for a padded last block, whose silence an encoder
+    // need not fit (only what the listener hears counts when it chooses).
+    uint32_t sounding_frames;
     void* state;                // the codec's own
     bool fed;                   // something was encoded since open / START
     bool ended;                 // the last convert was flagged END: next one starts afresh

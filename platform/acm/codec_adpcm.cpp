@@ -4,6 +4,7 @@
 // Block layout: per channel the predictor number (bytes 0..ch-1), then per
 // channel the step (int16), the second sample and the first sample (int16
 // each), then one nibble per sample, high nibble first, channels alternating.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include "platform/acm/codec.h"
@@ -16,7 +17,9 @@ const int16_t coefficients[7][2] = {
 const int16_t adapt_table[16] = {
     230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230,
 };
-constexpr int MAX_SPB = 2048;   // samples per block at 48 kHz mono is 2036
+constexpr int MAX_SPB = 2048;        // samples per block at 48 kHz mono is 2036
+constexpr uint32_t OPENING = 64;     // samples that choose a pair's first step
+constexpr uint64_t PAIR_REACH = 16;  // a pair predicting this many times worse than the best is not tried
 
 uint32_t adpcm_samples_per_block(uint16_t block_align, int channels)
 {
@@ -68,34 +71,38 @@ void adpcm_close(acm_stream_object* s)
 void adpcm_restart(acm_stream_object*) {}
 
 // Encodes samples 2..n-1 of one channel with a coefficient pair and a first
-// step, exactly as a decoder will rebuild them; returns the squared error.
-uint64_t adpcm_try(const int16_t* x, uint32_t n, int c1, int c2, int step, uint8_t* codes, uint64_t give_up)
+// step, exactly as a decoder will rebuild them; returns the squared error of
+// samples 2..scored-1 (early, past give_up, once it exceeds that). A pair
+// whose prediction would have to be rounded from a negative sum is refused
+// (UINT64_MAX): decoders round such sums differently, downwards or towards
+// zero, and the block would sound different in each.
+uint64_t adpcm_try(const int16_t* x, uint32_t n, uint32_t scored, int c1, int c2, int step, uint8_t* codes,
+                   uint64_t give_up)
 {
     int s2 = x[0], s1 = x[1];
     uint64_t error = 0;
     for (uint32_t i = 2; i < n; ++i) {
-        int predicted = (s1 * c1 + s2 * c2) >> 8;
-        int diff = x[i] - predicted;
-        // Nearest code: round diff / step, limited to -8..7.
-        int q = diff >= 0 ? (diff + step / 2) / step : -((-diff + step / 2) / step);
-        if (q > 7)
-            q = 7;
-        else if (q < -8)
-            q = -8;
+        const int sum = s1 * c1 + s2 * c2;
+        if (sum < 0 && (sum & 255))
+            return UINT64_MAX;
+        const int predicted = sum >> 8;
+        // The nearest code: diff / step rounded, limited to -8..7 (in single
+        // precision, quicker than an integer division and exact enough).
+        const float r = float(x[i] - predicted) / float(step);
+        int q = int(r + (r >= 0 ? 0.5f : -0.5f));
+        q = q > 7 ? 7 : q < -8 ? -8 : q;
         int value = predicted + q * step;
-        if (value > 32767)
-            value = 32767;
-        else if (value < -32768)
-            value = -32768;
-        int64_t e = x[i] - value;
-        error += uint64_t(e * e);
-        if (error > give_up)
-            return error;
-        uint8_t code = uint8_t(q & 0x0F);
+        value = value > 32767 ? 32767 : value < -32768 ? -32768 : value;
+        if (i < scored) {
+            const int64_t e = x[i] - value;
+            error += uint64_t(e * e);
+            if (error > give_up)
+                return error;
+        }
+        const uint8_t code = uint8_t(q & 0x0F);
         codes[i] = code;
         step = (adapt_table[code] * step) >> 8;
-        if (step < 16)
-            step = 16;
+        step = step < 16 ? 16 : step;
         s2 = s1;
         s1 = value;
     }
@@ -116,31 +123,61 @@ int64_t adpcm_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, 
         for (int ch = 0; ch < channels; ++ch) {
             for (uint32_t i = 0; i < spb; ++i)
                 st->samples[i] = load_s16(in + 2 * (i * channels + ch));
-            // The first step from the block's opening differences, then the
-            // pair and step (a quarter of it to four times it) with the least error.
-            int64_t sum = 0;
-            uint32_t lead = spb < 10 ? spb : 10;
+            // Only the frames from the source count: a padded last block's
+            // silence is not worth a worse pair for the sound before it.
+            const uint32_t scored = b + 1 == blocks ? s->sounding_frames : spb;
+            // The pairs in the order of how well they predict the input
+            // itself; one that does far worse than the best is not tried.
+            uint64_t open_loop[7] = {};
+            for (uint32_t i = 2; i < scored; ++i) {
+                const int x1 = st->samples[i - 1], x2 = st->samples[i - 2], x = st->samples[i];
+                for (int p = 0; p < 7; ++p) {
+                    const int64_t r = x - ((x1 * coefficients[p][0] + x2 * coefficients[p][1]) >> 8);
+                    open_loop[p] += uint64_t(r * r);
+                }
+            }
+            int order[7] = {0, 1, 2, 3, 4, 5, 6};
+            std::sort(order, order + 7, [&](int l, int r) { return open_loop[l] < open_loop[r]; });
+            const uint64_t hopeless = open_loop[order[0]] * PAIR_REACH + 1024u * spb;
+            // Per pair, the first step (a quarter of the opening differences'
+            // mean to four times it) that codes the block's opening best: the
+            // step adapts within a few samples, so the opening decides it.
+            // Then the pair whose whole block has the least error. Pairs 0 to
+            // 2 always code alike everywhere, so one of them is chosen at least.
+            int64_t rise = 0;
+            const uint32_t lead = spb < 10 ? spb : 10;
             for (uint32_t i = 1; i < lead; ++i)
-                sum += std::abs(st->samples[i] - st->samples[i - 1]);
-            int base = int(sum / (lead > 1 ? lead - 1 : 1)) / 4;
+                rise += std::abs(st->samples[i] - st->samples[i - 1]);
+            const int base = int(rise / (lead - 1)) / 4;
+            const uint32_t opening = spb < OPENING ? spb : OPENING;
             uint64_t best = UINT64_MAX;
             int best_pair = 0, best_step = 16;
-            for (int p = 0; p < 7; ++p) {
+            uint8_t* best_codes = st->codes;
+            uint8_t* trial = st->trial;
+            for (int p : order) {
+                if (best != UINT64_MAX && open_loop[p] > hopeless)
+                    break;
+                const int c1 = coefficients[p][0], c2 = coefficients[p][1];
+                uint64_t least = UINT64_MAX;
+                int step = 16;
                 for (int k = 0; k < 5; ++k) {
-                    static const int scale[5] = {4, 2, 8, 1, 16};   // in quarters of the base
-                    int step = base * scale[k] / 4;
-                    if (step < 16)
-                        step = 16;
-                    if (step > 32767)
-                        step = 32767;
-                    uint64_t e = adpcm_try(st->samples, spb, coefficients[p][0], coefficients[p][1], step,
-                                           st->trial, best);
-                    if (e < best) {
-                        best = e;
-                        best_pair = p;
-                        best_step = step;
-                        std::memcpy(st->codes + 2, st->trial + 2, spb - 2);
+                    static const int quarters[5] = {4, 2, 8, 1, 16};
+                    const int tried = std::clamp(base * quarters[k] / 4, 16, 32767);
+                    const uint64_t e = adpcm_try(st->samples, opening, std::min(opening, scored), c1, c2, tried,
+                                                 trial, least);
+                    if (e < least) {
+                        least = e;
+                        step = tried;
                     }
+                }
+                if (least == UINT64_MAX)
+                    continue;
+                const uint64_t e = adpcm_try(st->samples, spb, scored, c1, c2, step, trial, best);
+                if (e < best) {
+                    best = e;
+                    best_pair = p;
+                    best_step = step;
+                    std::swap(best_codes, trial);
                 }
             }
             out[ch] = uint8_t(best_pair);
@@ -151,7 +188,7 @@ int64_t adpcm_encode(acm_stream_object* s, const uint8_t* src, uint32_t blocks, 
             // channel n % channels; the even nibble is the high one.
             for (uint32_t i = 2; i < spb; ++i) {
                 uint32_t n = (i - 2) * channels + ch;
-                uint8_t code = st->codes[i];
+                uint8_t code = best_codes[i];
                 nibbles[n / 2] |= n & 1 ? code : uint8_t(code << 4);
             }
         }

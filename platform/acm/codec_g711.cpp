@@ -1,12 +1,15 @@
 // A-law and mu-law (G.711): one byte per sample, the standard companding of
 // the 16-bit sample's top 13 (A-law) or 14 (mu-law) bits, negatives taken by
 // one's complement as the reference coder does.
+#include <bit>
 #include "platform/acm/codec.h"
 #include "platform/acm/g711.h"
 
 uint8_t linear_to_alaw(int16_t sample)
 {
-    // 13-bit magnitude; the sign goes to bit 7, even bits are inverted.
+    // 13-bit magnitude; the sign goes to bit 7, even bits are inverted. The
+    // segment is where the magnitude's top bit lies: 0 below 32, then one
+    // more for every further bit (at most 4095: segment 7).
     int pcm = sample >> 3;
     uint8_t mask;
     if (pcm >= 0) {
@@ -15,13 +18,9 @@ uint8_t linear_to_alaw(int16_t sample)
         mask = 0x55;
         pcm = -pcm - 1;
     }
-    int seg = 0;
-    for (int bound = 0x1F; seg < 8 && pcm > bound; bound = (bound << 1) | 1)
-        ++seg;
-    if (seg >= 8)
-        return uint8_t(0x7F ^ mask);
-    uint8_t aval = uint8_t(seg << 4);
-    aval |= seg < 2 ? uint8_t((pcm >> 1) & 0x0F) : uint8_t((pcm >> seg) & 0x0F);
+    const int width = std::bit_width(unsigned(pcm));
+    const int seg = width > 5 ? width - 5 : 0;
+    const uint8_t aval = uint8_t((seg << 4) | ((pcm >> (seg ? seg : 1)) & 0x0F));
     return uint8_t(aval ^ mask);
 }
 
@@ -47,9 +46,8 @@ uint8_t linear_to_mulaw(int16_t sample)
     magnitude += 33;
     if (magnitude > 0x1FFF)
         magnitude = 0x1FFF;
-    int segment = 1;
-    for (int i = magnitude >> 6; i != 0; i >>= 1)
-        ++segment;
+    // The segment is one more than the bits above the lowest six.
+    const int segment = 1 + std::bit_width(unsigned(magnitude >> 6));
     int high = 8 - segment;
     int low = 15 - ((magnitude >> segment) & 0x0F);
     uint8_t code = uint8_t((high << 4) | low);

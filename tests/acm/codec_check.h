@@ -148,6 +148,15 @@ inline std::vector<int16_t> sox_decode(const scratch_dir& dir, const std::string
     return read_raw(raw);
 }
 
+// Decodes a WAV file with ffmpeg into 16-bit samples.
+inline std::vector<int16_t> ffmpeg_decode(const scratch_dir& dir, const std::string& wav)
+{
+    std::string raw = dir.file("decoded-ffmpeg.raw");
+    if (!run("ffmpeg -v error -y -i '" + wav + "' -f s16le '" + raw + "'"))
+        return {};
+    return read_raw(raw);
+}
+
 // Signal-to-noise ratio in dB of the decoded signal against the input, at
 // the delay (0..max_lag frames) that matches them best (found on the first
 // 16384 frames); the compared span ends where the shorter one does.

@@ -205,25 +205,20 @@ int encode(int argc, char** argv)
             continue;
         }
         if (got > 0) {
-            // The short last buffer, made up with silence to a whole block.
-            uint32_t padded = (uint32_t(got) + block - 1) / block * block;
-            std::memset(app.conversion_block + got, 0, padded - uint32_t(got));
-            app.conversion_header.src_length = padded;
+            // The short last buffer: its whole blocks now, its tail below.
+            app.conversion_header.src_length = uint32_t(got);
             ok = convert_and_append(stream);
+            app.conversion_header.src_length = buffer;
         }
         break;
     }
     if (ok) {
-        // What the encoder still holds.
-        app.conversion_header.src_length = 0;
-        unsigned code = acm_stream_convert(stream, &app.conversion_header, ACM_STREAMCONVERTF_END);
-        if (code) {
-            acm_error("acmStreamConvert", code);
-            ok = false;
-        } else {
-            append_capture_data(app.conversion_output, app.conversion_header.dst_length_used);
-            ok = app.last_write_count == app.conversion_header.dst_length_used;
-        }
+        // The tail, which the stream makes up to a whole block with silence
+        // (telling the codec which frames are sound), and what the encoder
+        // still holds.
+        uint32_t made = finish_conversion(stream);
+        append_capture_data(app.conversion_output, made);
+        ok = app.last_write_count == made;
     }
     bool write_failed = !ok;
     app.conversion_header.src_length = buffer;
