@@ -8,6 +8,7 @@
 #include <cstring>
 #include "app/app_state.h"
 #include "app/ids.h"
+#include "capture/wav_writer.h"
 #include "platform/window/window.h"
 #include "res/strings.h"
 
@@ -192,6 +193,7 @@ uint32_t convert_buffer(acm_stream stream)
         acm_error("acmStreamReset", code);
         return 0;
     }
+    count_capture_source(length);
     return made;
 }
 

@@ -13,8 +13,13 @@ void append_capture_data(uint32_t n);
 // True once an append of the capture file begun last did not go whole into
 // it: the file then ends there, and nothing converted later may follow.
 bool capture_append_fell_short();
-// The size patch: RIFF size and data size from data_bytes.
+// The size patch: RIFF size and data size from data_bytes and, in a file
+// that is not PCM, the fact chunk's frames and the pad byte after odd data.
+// Leaves the file's position where it was, so it may run mid-recording.
 void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
+// Tells the writer the PCM bytes one conversion took in; they count towards
+// the fact chunk's frames once the next append goes whole into the file.
+void count_capture_source(uint32_t pcm_bytes);
 void write_le32(uint32_t value, plain_file file);
 void write_le16(uint16_t value, plain_file file);
 void write_byte(uint8_t value, plain_file file);

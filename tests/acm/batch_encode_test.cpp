@@ -47,6 +47,20 @@ std::vector<int16_t> write_input(const scratch_dir& dir, uint32_t rate, int chan
     return signal;
 }
 
+// A WAV file's length in frames as sox and as ffprobe read it; -1 when the
+// reader fails.
+long reader_frames(const std::string& command)
+{
+    std::string out;
+    return run_command(command, &out) == 0 ? std::atol(out.c_str()) : -1;
+}
+long sox_frames(const std::string& wav) { return reader_frames("soxi -s '" + wav + "'"); }
+long ffprobe_frames(const std::string& wav)
+{
+    return reader_frames("ffprobe -v error -show_entries stream=duration_ts -of csv=p=0 '" + wav + "'");
+}
+bool ffprobe_available() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
+
 uint32_t le32(const std::string& s, size_t at)
 {
     return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8 | uint8_t(s[at + 2]) << 16 | uint32_t(uint8_t(s[at + 3])) << 24;
@@ -73,18 +87,34 @@ TEST(BatchEncode, EveryTagMakesAFileOtherProgramsPlayWithNothingLost)
         batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=" + c.spelling);
         ASSERT_EQ(r.status, 0) << r.err;
 
-        // The header is the capture writer's, for the chosen format.
+        // The header is the capture writer's, for the chosen format, with a
+        // fact chunk before the data and a pad byte after odd data.
         std::string file = slurp(dir.file("out.wav"));
         uint32_t l = le32(file, 16);
         ASSERT_EQ(l, f.fmt.cb_size ? 18u + f.fmt.cb_size : 16u);
         EXPECT_EQ(std::memcmp(file.data() + 20, f.bytes, l), 0);
         EXPECT_EQ(le32(file, 4), file.size() - 8);
-        EXPECT_EQ(le32(file, 24 + l), file.size() - 28 - l);
+        EXPECT_EQ(file.substr(20 + l, 8), std::string("fact\4\0\0\0", 8));
+        const uint32_t data_bytes = le32(file, 36 + l);
+        EXPECT_EQ(data_bytes + (data_bytes & 1), file.size() - 40 - l);
+        const uint32_t frames = le32(file, 28 + l);
+        const uint32_t input_frames = uint32_t(signal.size()) / ch;
+        const uint32_t block_frames = uint32_t(acm_source_block_bytes(&f.fmt)) / 2 / ch;
+        EXPECT_GE(frames, input_frames);
+        EXPECT_LT(frames, input_frames + block_frames);
+        if (f.fmt.format_tag == WAVE_FORMAT_MPEGLAYER3) {
+            EXPECT_EQ(frames, input_frames) << "MPEG's length is what its encoder took in";
+        } else {
+            EXPECT_EQ(sox_frames(dir.file("out.wav")), frames);   // sox reads no MPEG in WAV
+        }
+        if (ffprobe_available()) {
+            EXPECT_EQ(ffprobe_frames(dir.file("out.wav")), frames);
+        }
 
         std::vector<int16_t> decoded;
         int lag = 0;
         if (f.fmt.format_tag == WAVE_FORMAT_MPEGLAYER3) {
-            decoded = mpg123_decode(dir, std::vector<uint8_t>(file.begin() + 28 + l, file.end()));
+            decoded = mpg123_decode(dir, std::vector<uint8_t>(file.begin() + 40 + l, file.begin() + 40 + l + data_bytes));
             lag = 1105;
         } else {
             decoded = sox_decode(dir, dir.file("out.wav"));
