@@ -227,3 +227,118 @@ TEST(BatchFormats, ListsEveryOfferedFormatWithItsSpelling)
     EXPECT_NE(r.out.find("IMA ADPCM\t44.100 kHz, 4 Bit, Stereo\tima-adpcm,44100,2\t44251 bytes/s"), std::string::npos);
     EXPECT_EQ(run_batch(dir, "formats extra").status, 2);
 }
+
+namespace {
+// A 16-bit PCM track of the music-like signal, its samples kept for the
+// comparison.
+std::vector<int16_t> write_track(const std::string& path, uint32_t rate, int channels, uint32_t frames, uint32_t seed)
+{
+    std::vector<int16_t> signal = music_signal(rate, channels, frames, seed);
+    format_area pcm = {};
+    pcm.fmt = {WAVE_FORMAT_PCM, uint16_t(channels), rate, rate * 2u * channels, uint16_t(2 * channels), 16, 0};
+    const auto* p = reinterpret_cast<const uint8_t*>(signal.data());
+    write_wav(path, pcm, std::vector<uint8_t>(p, p + signal.size() * 2));
+    return signal;
+}
+
+std::vector<int16_t> flac_decode(const scratch_dir& dir, const std::string& flac)
+{
+    std::string raw = dir.file("flac.raw");
+    std::remove(raw.c_str());
+    if (!run("flac -s -d --force-raw-format --endian=little --sign=signed -o '" + raw + "' '" + flac + "'"))
+        return {};
+    return read_raw(raw);
+}
+
+std::string command_output(const std::string& command)
+{
+    std::string out;
+    return run_command(command, &out) == 0 ? out : "failed: " + out;
+}
+} // namespace
+
+// A folder's tracks in track-number order with the titles of a list in the
+// record's numbering, a cleaned file in its track's place: FLAC files that
+// decode to every sample with their tags, an MP3 file of the track's length
+// with its ID3v2 tags, and a second run that overwrites nothing.
+TEST(BatchExport, TracksBecomeTaggedFilesSampleForSample)
+{
+    if (std::system("flac --version >/dev/null 2>&1 && metaflac --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "flac is not installed (scripts/install-deps installs it)";
+    scratch_dir dir;
+    auto two = write_track(dir.file("track2.wav"), 44100, 2, 30011, 1);
+    auto nine = write_track(dir.file("track9.wav"), 22050, 1, 9001, 2);
+    auto cleaned_nine = write_track(dir.file("tracd9.wav"), 22050, 1, 9002, 3);
+    auto ten = write_track(dir.file("track10.wav"), 48000, 2, 7000, 4);
+    std::ofstream(dir.file("list.txt")) << "A1 Opening\r\nA2 Either/Or\n\nB1 Für Elise\n";
+    batch_result r = run_batch(dir, "export '" + dir.path + "' --to=flac --tracklist='" + dir.file("list.txt") +
+                                        "' --artist='The Quiet Ones' --album='Live at the Mill' --year=1977 --cleaned=d");
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct {
+        const char* name;
+        const std::vector<int16_t>* samples;
+        const char* tags;
+    } files[] = {
+        {"A1 - Opening.flac", &two, "TITLE=Opening\nTRACKNUMBER=1\n"},
+        {"A2 - Either-Or.flac", &cleaned_nine, "TITLE=Either/Or\nTRACKNUMBER=2\n"},
+        {"B1 - Für Elise.flac", &ten, "TITLE=Für Elise\nTRACKNUMBER=3\n"},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        EXPECT_TRUE(flac_decode(dir, dir.file(f.name)) == *f.samples);
+        EXPECT_EQ(command_output("metaflac --export-tags-to=- '" + dir.file(f.name) + "'"),
+                  std::string("ARTIST=The Quiet Ones\nALBUM=Live at the Mill\n") + f.tags + "DATE=1977\n");
+    }
+    EXPECT_NE(r.out.find("tracd9.wav"), std::string::npos) << r.out;
+
+    r = run_batch(dir, "export '" + dir.file("track2.wav") + "' --to=mp3 --artist=Solo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string mp3 = dir.file("01 - Track 1.mp3");
+    if (ffprobe_available()) {
+        EXPECT_EQ(command_output("ffprobe -v error -show_entries format_tags=artist,title,track -of csv=p=0 '" + mp3 + "'"),
+                  "Solo,Track 1,1\n");
+        EXPECT_EQ(command_output("ffmpeg -v error -i '" + mp3 + "' -f s16le - | wc -c"),
+                  std::to_string(two.size() * 2) + "\n") << "the encoder's delay and padding are not heard";
+    }
+
+    const std::string before = slurp(dir.file("A1 - Opening.flac"));
+    r = run_batch(dir, "export '" + dir.path + "' --to=flac --tracklist='" + dir.file("list.txt") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("A1 - Opening.flac exists"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir.file("A1 - Opening.flac")), before);
+}
+
+TEST(BatchExport, RefusalsSayWhyAndMakeNothing)
+{
+    scratch_dir dir;
+    write_track(dir.file("track0.wav"), 8000, 1, 800, 1);
+    write_wav(dir.file("gsm.wav"), format_of("gsm,8000,1"), std::vector<uint8_t>(650, 0));
+    std::ofstream(dir.file("two.txt")) << "One\nTwo\n";
+    const std::string track = "'" + dir.file("track0.wav") + "'";
+    struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"export " + track, 2, "needs --to=flac or --to=mp3"},
+        {"export " + track + " --to=ogg", 2, "--to takes flac or mp3"},
+        {"export --to=flac", 2, "needs a folder"},
+        {"export " + track + " --to=flac --cleaned=x", 2, "--cleaned takes"},
+        {"export " + track + " --to=flac --quality=9", 2, "unknown option"},
+        {"export '" + dir.file("missing.wav") + "' --to=flac", 1, "no such file"},
+        {"export '" + dir.file("gsm.wav") + "' --to=mp3", 1, "is not 16-bit PCM"},
+        {"export " + track + " --to=flac --tracklist='" + dir.file("none.txt") + "'", 1, "cannot read the track list"},
+        {"export " + track + " --to=flac --tracklist='" + dir.file("two.txt") + "'", 1, "has 2 titles for 1 tracks"},
+        {"export '" + dir.path + "/sub' --to=flac", 1, "cannot open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        batch_result r = run_batch(dir, c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        if (c.status == 2) {
+            EXPECT_NE(r.err.find("usage: trackmill-batch export"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(command_output("ls '" + dir.path + "' | grep -e flac -e mp3 | wc -l"), "0\n");
+}
