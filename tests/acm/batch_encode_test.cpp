@@ -291,14 +291,26 @@ TEST(BatchExport, TracksBecomeTaggedFilesSampleForSample)
     }
     EXPECT_NE(r.out.find("tracd9.wav"), std::string::npos) << r.out;
 
-    r = run_batch(dir, "export '" + dir.file("track2.wav") + "' --to=mp3 --artist=Solo");
+    // A plain list (one title that only looks numbered), titles beyond
+    // Latin-1 in the ID3v2 tag, and a mono track.
+    std::ofstream(dir.file("plain.txt")) << "U2 Live\nFür Elise – 𝄞\n";
+    r = run_batch(dir, "export '" + dir.file("track2.wav") + "' '" + dir.file("track9.wav") +
+                           "' --to=mp3 --artist=Solo --tracklist='" + dir.file("plain.txt") + "'");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string mp3 = dir.file("01 - Track 1.mp3");
     if (ffprobe_available()) {
-        EXPECT_EQ(command_output("ffprobe -v error -show_entries format_tags=artist,title,track -of csv=p=0 '" + mp3 + "'"),
-                  "Solo,Track 1,1\n");
-        EXPECT_EQ(command_output("ffmpeg -v error -i '" + mp3 + "' -f s16le - | wc -c"),
-                  std::to_string(two.size() * 2) + "\n") << "the encoder's delay and padding are not heard";
+        struct {
+            const char* name;
+            const std::vector<int16_t>* samples;
+            const char* tags;
+        } mp3s[] = {{"01 - U2 Live.mp3", &two, "Solo,U2 Live,1\n"}, {"02 - Für Elise – 𝄞.mp3", &nine, "Solo,Für Elise – 𝄞,2\n"}};
+        for (const auto& m : mp3s) {
+            SCOPED_TRACE(m.name);
+            const std::string mp3 = dir.file(m.name);
+            EXPECT_EQ(command_output("ffprobe -v error -show_entries format_tags=artist,title,track -of csv=p=0 '" + mp3 + "'"),
+                      m.tags);
+            EXPECT_EQ(command_output("ffmpeg -v error -i '" + mp3 + "' -f s16le - | wc -c"),
+                      std::to_string(m.samples->size() * 2) + "\n") << "the encoder's delay and padding are not heard";
+        }
     }
 
     const std::string before = slurp(dir.file("A1 - Opening.flac"));
@@ -314,6 +326,7 @@ TEST(BatchExport, RefusalsSayWhyAndMakeNothing)
     write_track(dir.file("track0.wav"), 8000, 1, 800, 1);
     write_wav(dir.file("gsm.wav"), format_of("gsm,8000,1"), std::vector<uint8_t>(650, 0));
     std::ofstream(dir.file("two.txt")) << "One\nTwo\n";
+    std::ofstream(dir.file("latin1.txt")) << "F\xfcr Elise\n";
     const std::string track = "'" + dir.file("track0.wav") + "'";
     struct {
         std::string args;
@@ -329,6 +342,8 @@ TEST(BatchExport, RefusalsSayWhyAndMakeNothing)
         {"export '" + dir.file("gsm.wav") + "' --to=mp3", 1, "is not 16-bit PCM"},
         {"export " + track + " --to=flac --tracklist='" + dir.file("none.txt") + "'", 1, "cannot read the track list"},
         {"export " + track + " --to=flac --tracklist='" + dir.file("two.txt") + "'", 1, "has 2 titles for 1 tracks"},
+        {"export " + track + " --to=flac --tracklist='" + dir.file("latin1.txt") + "'", 1, "is not UTF-8 text (line 1)"},
+        {"export " + track + " --to=flac --artist=\"$(printf '\\351t\\351')\"", 1, "not UTF-8 text"},
         {"export '" + dir.path + "/sub' --to=flac", 1, "cannot open"},
     };
     for (const auto& c : cases) {
@@ -341,4 +356,30 @@ TEST(BatchExport, RefusalsSayWhyAndMakeNothing)
         }
     }
     EXPECT_EQ(command_output("ls '" + dir.path + "' | grep -e flac -e mp3 | wc -l"), "0\n");
+}
+
+// A file that cannot be written whole is removed, and the files finished
+// before it stay; a track cut short is exported as far as it goes.
+TEST(BatchExport, AFailedFileIsRemovedAndACutTrackGoesAsFarAsItGoes)
+{
+    if (std::system("flac --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "flac is not installed (scripts/install-deps installs it)";
+    scratch_dir dir;
+    auto first = write_track(dir.file("track0.wav"), 8000, 1, 4000, 1);
+    write_track(dir.file("track1.wav"), 44100, 2, 441000, 2);
+    // A file system that takes no file past 200 KiB.
+    batch_result r = run_batch(dir, "export '" + dir.path + "' --to=flac", "trap '' XFSZ; ulimit -f 200; ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("02 - Track 2.flac: FLAC encoding failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the files before it are whole"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(dir.file("02 - Track 2.flac")));
+    EXPECT_TRUE(flac_decode(dir, dir.file("01 - Track 1.flac")) == first);
+
+    std::string whole = slurp(dir.file("track0.wav"));
+    ASSERT_TRUE(run("mkdir '" + dir.file("cut") + "'"));
+    std::ofstream(dir.file("cut/cut.wav"), std::ios::binary) << whole.substr(0, 44 + 3001 * 2 + 1);
+    r = run_batch(dir, "export '" + dir.file("cut/cut.wav") + "' --to=flac");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cut.wav ends before its data chunk does"), std::string::npos) << r.err;
+    EXPECT_TRUE(flac_decode(dir, dir.file("cut/01 - Track 1.flac")) == std::vector<int16_t>(first.begin(), first.begin() + 3001));
 }
