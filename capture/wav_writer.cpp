@@ -1,10 +1,12 @@
 // The capture file: the RIFF/WAVE header with placeholder sizes, the append
 // of each converted buffer, the size patch, and the choice of the file name.
 #include "capture/wav_writer.h"
+
 #include <cstdio>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/acm/acm.h"
+#include "platform/system/byte_order.h"
 
 namespace {
 
@@ -12,27 +14,9 @@ namespace {
 constexpr uint32_t RUNNING_RIFF_SIZE = 0x07F00000;
 constexpr uint32_t RUNNING_DATA_SIZE = 0x07E00000;
 
-// The file's last append did not go whole into it (a full disk, or the
-// largest size reached): whatever comes after would not follow on.
-bool append_fell_short = false;
-
-// PCM bytes the encoder has taken in for the file: those of the appends that
-// went whole, and those converted since the last append. MPEG's frame count
-// comes from these, since its output lags its input.
-uint64_t source_bytes_in_file = 0;
-uint64_t source_bytes_pending = 0;
-
 // The "fact" chunk: id, size and the frame count, in every file that is not
 // PCM, between the format chunk and the data chunk.
 constexpr uint32_t FACT_CHUNK_BYTES = 12;
-
-void put_le32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 void put_id(uint8_t* p, const char* id)
 {
@@ -91,7 +75,7 @@ uint32_t fact_frames(const format_area* chosen_format, uint32_t data_bytes)
     if (f.channels == 0 || f.block_align == 0)
         return 0;
     uint64_t frames = f.format_tag == WAVE_FORMAT_MPEGLAYER3
-                          ? source_bytes_in_file / (2u * f.channels)
+                          ? app.source_bytes_in_file / (2u * f.channels)
                           : uint64_t(data_bytes / f.block_align) * frames_per_block(chosen_format);
     return frames > UINT32_MAX ? UINT32_MAX : uint32_t(frames);
 }
@@ -104,33 +88,33 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     // the recordings after it: its sizes are patched where this header has
     // them (or, for a format no header can hold, not at all).
     app.capture_file_format = *chosen_format;
-    append_fell_short = false;
-    source_bytes_in_file = 0;
-    source_bytes_pending = 0;
+    app.append_fell_short = false;
+    app.source_bytes_in_file = 0;
+    app.source_bytes_pending = 0;
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
     uint8_t head[20];
     put_id(head, "RIFF");
-    put_le32(head + 4, RUNNING_RIFF_SIZE);
+    store_le32(head + 4, RUNNING_RIFF_SIZE);
     put_id(head + 8, "WAVE");
     put_id(head + 12, "fmt ");
-    put_le32(head + 16, uint32_t(format_bytes));
-    plain_write(file, head, sizeof head);
-    plain_write(file, chosen_format->bytes, uint32_t(format_bytes));
-    if (has_fact_chunk(chosen_format)) {
-        // No frames until the first size patch: a reader then goes by the
-        // data it finds.
-        uint8_t fact[FACT_CHUNK_BYTES];
-        put_id(fact, "fact");
-        put_le32(fact + 4, 4);
-        put_le32(fact + 8, 0);
-        plain_write(file, fact, sizeof fact);
-    }
+    store_le32(head + 16, uint32_t(format_bytes));
+    // No frames in the fact chunk until the first size patch: a reader then
+    // goes by the data it finds.
+    uint8_t fact[FACT_CHUNK_BYTES];
+    put_id(fact, "fact");
+    store_le32(fact + 4, 4);
+    store_le32(fact + 8, 0);
+    const uint32_t fact_bytes = has_fact_chunk(chosen_format) ? FACT_CHUNK_BYTES : 0;
     uint8_t data_head[8];
     put_id(data_head, "data");
-    put_le32(data_head + 4, RUNNING_DATA_SIZE);
-    plain_write(file, data_head, sizeof data_head);
+    store_le32(data_head + 4, RUNNING_DATA_SIZE);
+    if (plain_write(file, head, sizeof head) != sizeof head ||
+        plain_write(file, chosen_format->bytes, uint32_t(format_bytes)) != uint32_t(format_bytes) ||
+        plain_write(file, fact, fact_bytes) != fact_bytes ||
+        plain_write(file, data_head, sizeof data_head) != sizeof data_head)
+        return -1;
     return 0;
 }
 
@@ -148,18 +132,18 @@ uint32_t max_capture_data_bytes(const format_area* chosen_format)
 
 void count_capture_source(uint32_t pcm_bytes)
 {
-    source_bytes_pending += pcm_bytes;
+    app.source_bytes_pending += pcm_bytes;
 }
 
-void append_capture_data(uint32_t n)
+void append_capture_data(const uint8_t* data, uint32_t n)
 {
     // What the encoder took in counts once its output went whole into the
     // file (a buffer may give no output yet: MPEG's look-ahead holds it).
-    const uint64_t pending = source_bytes_pending;
-    source_bytes_pending = 0;
+    const uint64_t pending = app.source_bytes_pending;
+    app.source_bytes_pending = 0;
     if (n == 0) {
         app.last_write_count = 0;
-        source_bytes_in_file += pending;
+        app.source_bytes_in_file += pending;
         return;
     }
     // A buffer that would carry the data past what the header's sizes can
@@ -168,14 +152,14 @@ void append_capture_data(uint32_t n)
     uint32_t room = max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
     if (app.data_bytes_written > max_capture_data_bytes(&app.capture_file_format) || n > room) {
         app.last_write_count = 0;
-        append_fell_short = true;
+        app.append_fell_short = true;
         return;
     }
-    uint32_t written = plain_write(app.capture_file_handle, app.conversion_output, n);
+    uint32_t written = plain_write(app.capture_file_handle, data, n);
     app.last_write_count = written;
-    append_fell_short = append_fell_short || written != n;
+    app.append_fell_short = app.append_fell_short || written != n;
     if (written == n)
-        source_bytes_in_file += pending;
+        app.source_bytes_in_file += pending;
     // Only what reached the file counts, so the header never claims bytes
     // that a full disk refused.
     app.data_bytes_written += written;
@@ -183,14 +167,14 @@ void append_capture_data(uint32_t n)
 
 bool capture_append_fell_short()
 {
-    return append_fell_short;
+    return app.append_fell_short;
 }
 
-void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes)
+int patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes)
 {
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
-        return;
+        return 0;   // no header holds this format's sizes
     // The patch may come while the recording runs: the next append goes on
     // where the last one ended.
     const int64_t resume_at = plain_seek(file, 0, SEEK_CUR);
@@ -198,38 +182,32 @@ void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t
     // An odd data chunk is followed by a pad byte, which the RIFF size
     // counts only once the file holds it (a full disk may refuse it).
     uint32_t pad = 0;
-    if (has_fact_chunk(chosen_format) && (data_bytes & 1)) {
-        plain_seek(file, int64_t(data_at) + 8 + data_bytes, SEEK_SET);
-        const uint8_t zero = 0;
-        pad = plain_write(file, &zero, 1);
-    }
-    plain_seek(file, 4, SEEK_SET);
-    write_le32(data_at + data_bytes + pad, file);
-    plain_seek(file, data_at + 4, SEEK_SET);
-    write_le32(data_bytes, file);
-    if (has_fact_chunk(chosen_format)) {
-        plain_seek(file, 20 + format_bytes + 8, SEEK_SET);
-        write_le32(fact_frames(chosen_format, data_bytes), file);
-    }
-    if (resume_at >= 0)
-        plain_seek(file, resume_at, SEEK_SET);
+    if (has_fact_chunk(chosen_format) && (data_bytes & 1) &&
+        plain_seek(file, int64_t(data_at) + 8 + data_bytes, SEEK_SET) >= 0 && write_byte(0, file))
+        pad = 1;
+    bool ok = plain_seek(file, 4, SEEK_SET) >= 0 && write_le32(data_at + data_bytes + pad, file);
+    ok = plain_seek(file, data_at + 4, SEEK_SET) >= 0 && write_le32(data_bytes, file) && ok;
+    if (has_fact_chunk(chosen_format))
+        ok = plain_seek(file, 20 + format_bytes + 8, SEEK_SET) >= 0 &&
+             write_le32(fact_frames(chosen_format, data_bytes), file) && ok;
+    if (resume_at >= 0 && plain_seek(file, resume_at, SEEK_SET) < 0)
+        ok = false;
+    return ok ? 0 : -1;
 }
 
-void write_le32(uint32_t value, plain_file file)
+bool write_le32(uint32_t value, plain_file file)
 {
-    write_le16(uint16_t(value & 0xFFFF), file);
-    write_le16(uint16_t(value >> 16), file);
+    return write_le16(uint16_t(value & 0xFFFF), file) && write_le16(uint16_t(value >> 16), file);
 }
 
-void write_le16(uint16_t value, plain_file file)
+bool write_le16(uint16_t value, plain_file file)
 {
-    write_byte(uint8_t(value & 0xFF), file);
-    write_byte(uint8_t(value >> 8), file);
+    return write_byte(uint8_t(value & 0xFF), file) && write_byte(uint8_t(value >> 8), file);
 }
 
-void write_byte(uint8_t value, plain_file file)
+bool write_byte(uint8_t value, plain_file file)
 {
-    plain_write(file, &value, 1);
+    return plain_write(file, &value, 1) == 1;
 }
 
 int choose_capture_file()
