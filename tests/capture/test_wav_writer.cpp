@@ -135,7 +135,7 @@ TEST_F(WavWriter, FormatWithTwoExtraBytes)
     EXPECT_EQ(le32_at(read_whole_file(name), 48), 0u) << "no frames until the first patch";
     bytes audio = pattern_bytes(2048, 3);
     append(audio);
-    patch_wav_sizes(app.capture_file_handle, &ima, app.data_bytes_written);
+    EXPECT_EQ(patch_wav_sizes(app.capture_file_handle, &ima, app.data_bytes_written), 0);
     bytes running = read_whole_file(name);
     EXPECT_EQ(le32_at(running, 48), 2041u);
     EXPECT_EQ(le32_at(running, 56), 2048u);

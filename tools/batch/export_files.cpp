@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <lame/lame.h>
 #include <vector>
+#include "platform/system/byte_order.h"
 
 namespace {
 constexpr uint32_t CHUNK_FRAMES = 4096;   // frames read and encoded at a time
@@ -41,7 +42,7 @@ uint32_t read_chunk(pcm_input* in, chunk_buffers* c, export_result* r)
     const uint32_t frames = uint32_t(got) / frame_bytes;
     const uint32_t samples = frames * in->format.fmt.channels;
     for (uint32_t i = 0; i < samples; ++i)
-        c->samples[i] = int16_t(c->bytes[2 * i] | c->bytes[2 * i + 1] << 8);
+        c->samples[i] = load_le16_signed(c->bytes + 2 * i);
     r->frames += frames;
     return frames;
 }
