@@ -27,4 +27,8 @@ struct CaptureState {
     plain_file capture_file_handle = nullptr;
     format_area capture_file_format = {}; // the format its header describes (chosen when it was begun)
     bool append_fell_short = false;       // an append of this file went in short (wav_writer.cpp)
+    // PCM bytes the encoder took in for this file: those of the appends that
+    // went whole, and those converted since the last append (wav_writer.cpp).
+    uint64_t source_bytes_in_file = 0;
+    uint64_t source_bytes_pending = 0;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include "core/app_state.h"
 #include "core/ids.h"
+#include "capture/wav_writer.h"
 #include "platform/window/window.h"
 #include "res/strings.h"
 
@@ -193,6 +194,7 @@ uint32_t convert_buffer(acm_stream stream, const uint8_t* data, uint32_t length)
         acm_error("acmStreamReset", code);
         return 0;
     }
+    count_capture_source(length);
     return made;
 }
 

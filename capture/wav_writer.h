@@ -15,9 +15,14 @@ void append_capture_data(const uint8_t* data, uint32_t n);
 // True once an append of the capture file begun last did not go whole into
 // it: the file then ends there, and nothing converted later may follow.
 bool capture_append_fell_short();
-// The size patch: RIFF size and data size from data_bytes. 0, or -1 when
-// the file did not take them (both are tried).
+// The size patch: RIFF size and data size from data_bytes and, in a file
+// that is not PCM, the fact chunk's frames and the pad byte after odd data.
+// Leaves the file's position where it was, so it may run mid-recording.
+// 0, or -1 when the file did not take them (all are tried).
 int patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
+// Tells the writer the PCM bytes one conversion took in; they count towards
+// the fact chunk's frames once the next append goes whole into the file.
+void count_capture_source(uint32_t pcm_bytes);
 // Little-endian stores into the file; false when it did not take them.
 bool write_le32(uint32_t value, plain_file file);
 bool write_le16(uint16_t value, plain_file file);

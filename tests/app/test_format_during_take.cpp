@@ -55,12 +55,12 @@ TEST_F(FormatDuringTake, APcmTakeKeepsItsHeaderWhenAdpcmIsChosen)
 {
     take_with_format_change("pcm,44100,2,16", "ima-adpcm,44100,2");
     expect_whole_file(track(0), 0x0001, 44);
-    expect_whole_file(track(1), 0x0011, 48);
+    expect_whole_file(track(1), 0x0011, 60);   // with its fact chunk
 }
 
 TEST_F(FormatDuringTake, AnAdpcmTakeKeepsItsDataChunkWhenPcmIsChosen)
 {
     take_with_format_change("ima-adpcm,44100,2", "pcm,44100,2,16");
-    expect_whole_file(track(0), 0x0011, 48);
+    expect_whole_file(track(0), 0x0011, 60);   // with its fact chunk
     expect_whole_file(track(1), 0x0001, 44);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include "core/app_state.h"
 #include "capture/wav_writer.h"
+#include "platform/acm/acm.h"
 #include "platform/file/file.h"
 #include "platform/window/headless.h"
 #include "tests/support/riff_bytes.h"
@@ -121,24 +122,41 @@ TEST_F(WavWriter, PcmHeaderAndHundredBuffers)
     EXPECT_TRUE(r.data == audio);
 }
 
-// Two extra bytes: a 20-byte format chunk with cbSize and both bytes, the
-// "data" id at 40, its size at 44 and the audio from 48.
+// Two extra bytes: a 20-byte format chunk with cbSize and both bytes, then
+// the fact chunk at 40 with the whole blocks' frames, the "data" id at 52,
+// its size at 56 and the audio from 60. A patch while the recording runs
+// leaves the next append where the last one ended, and the RIFF layer's
+// reader steps over the fact chunk to the data.
 TEST_F(WavWriter, FormatWithTwoExtraBytes)
 {
     std::string name = dir.file("ima.wav");
     format_area ima = ima_adpcm_format_area();
     start(name, ima);
-    append(bytes(2 * 2048, 0));
+    EXPECT_EQ(le32_at(read_whole_file(name), 48), 0u) << "no frames until the first patch";
+    bytes audio = pattern_bytes(2048, 3);
+    append(audio);
+    EXPECT_EQ(patch_wav_sizes(app.capture_file_handle, &ima, app.data_bytes_written), 0);
+    bytes running = read_whole_file(name);
+    EXPECT_EQ(le32_at(running, 48), 2041u);
+    EXPECT_EQ(le32_at(running, 56), 2048u);
+    append(bytes(2048, 0));
+    audio.resize(2 * 2048, 0);
     finish();
     bytes file = read_whole_file(name);
-    ASSERT_EQ(file.size(), 48u + 4096u);
+    ASSERT_EQ(file.size(), 60u + 4096u);
     EXPECT_EQ(le32_at(file, 16), 20u);
     EXPECT_EQ(0, std::memcmp(&file[20], ima.bytes, 20));
     EXPECT_EQ(le16_at(file, 36), 2u);       // cbSize
     EXPECT_EQ(le16_at(file, 38), 2041u);    // the extra bytes
-    EXPECT_EQ(id_at(file, 40), "data");
-    EXPECT_EQ(le32_at(file, 44), 4096u);
-    EXPECT_EQ(le32_at(file, 4), 20u + 20u + 4096u);
+    EXPECT_EQ(id_at(file, 40), "fact");
+    EXPECT_EQ(le32_at(file, 44), 4u);
+    EXPECT_EQ(le32_at(file, 48), 2u * 2041u);
+    EXPECT_EQ(id_at(file, 52), "data");
+    EXPECT_EQ(le32_at(file, 56), 4096u);
+    EXPECT_EQ(le32_at(file, 4), 52u + 4096u);
+    read_result r = read_wave(name);
+    ASSERT_EQ(r.failed_at, "");
+    EXPECT_TRUE(r.data == audio);
 }
 
 // A recording over a longer file that existed: the file keeps its length
@@ -195,7 +213,8 @@ TEST_F(WavWriter, DataStopsBeforeTheSizesWrap)
     EXPECT_EQ(limit, 0xFFFFFFFFu - 36u);
     EXPECT_EQ(max_capture_data_bytes(&app.capture_ring.chosen_format), limit);
     format_area ima = ima_adpcm_format_area();
-    EXPECT_EQ(max_capture_data_bytes(&ima), 0xFFFFFFFFu - 40u);
+    // The fact chunk and room for a pad byte after odd data.
+    EXPECT_EQ(max_capture_data_bytes(&ima), 0xFFFFFFFFu - 53u);
 
     app.data_bytes_written = limit - 100;   // as if 4 GiB had been written
     append(bytes(200, 1));
@@ -328,4 +347,26 @@ TEST_F(WavWriter, SoxReadsTheCaptureFile)
     EXPECT_EQ(std::stol(out), 3 * 2041);
     ASSERT_EQ(run_command("soxi -e '" + ima + "'", &out), 0) << out;
     EXPECT_NE(out.find("IMA ADPCM"), std::string::npos) << out;
+
+    // Three GSM blocks of 65 bytes: odd data, so a pad byte follows it, and
+    // sox and ffprobe both take their length from the fact chunk.
+    std::string gsm = dir.file("gsm_for_sox.wav");
+    format_area gsm_format;
+    ASSERT_EQ(acm_parse_spelling("gsm,8000,1", &gsm_format, nullptr, 0), 0);
+    start(gsm, gsm_format);
+    append(bytes(3 * 65, 0));
+    finish();
+    bytes file = read_whole_file(gsm);
+    ASSERT_EQ(file.size(), 60u + 195u + 1u);
+    EXPECT_EQ(le32_at(file, 4), file.size() - 8);
+    EXPECT_EQ(le32_at(file, 48), 3u * 320u);
+    EXPECT_EQ(file.back(), 0);
+    ASSERT_EQ(run_command("soxi -s '" + gsm + "'", &out), 0) << out;
+    EXPECT_EQ(std::stol(out), 3 * 320);
+    if (run_command("ffprobe -version", &out) == 0) {
+        for (const std::string& f : {ima, gsm}) {
+            ASSERT_EQ(run_command("ffprobe -v error -show_entries stream=duration_ts -of csv=p=0 '" + f + "'", &out), 0);
+            EXPECT_EQ(std::stol(out), f == ima ? 3 * 2041 : 3 * 320) << f;
+        }
+    }
 }

@@ -15,9 +15,9 @@
 #include "core/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
-#include "platform/file/riff.h"
 #include "platform/window/headless.h"
 #include "tools/batch/batch.h"
+#include "tools/batch/pcm_input.h"
 
 namespace {
 constexpr uint32_t BUFFER_TARGET = 8192;   // bytes of PCM a buffer, as a recording's default
@@ -45,52 +45,6 @@ std::string pcm_words(const wave_format& f)
     std::snprintf(text, sizeof text, "%u Hz, %u channel%s, %u-bit PCM", unsigned(f.samples_per_sec),
                   unsigned(f.channels), f.channels == 1 ? "" : "s", unsigned(f.bits_per_sample));
     return text;
-}
-
-// The input: its PCM format and the data chunk, positioned at its start.
-struct wav_input {
-    riff_file file = nullptr;
-    format_area format = {};
-    uint32_t data_left = 0;
-    ~wav_input()
-    {
-        if (file)
-            riff_close(file);
-    }
-};
-
-std::string open_input(const char* name, wav_input* in)
-{
-    riff_info info = {};
-    in->file = riff_open(name, &info, MMIO_READ);
-    if (!in->file) {
-        return std::string("cannot open ") + name +
-               (info.error == MMIOERR_FILENOTFOUND ? ": no such file" : info.error == MMIOERR_ACCESSDENIED ? ": access denied" : "");
-    }
-    riff_chunk riff = {}, fmt = {}, data = {};
-    riff.form_type = FOURCC_WAVE;
-    if (riff_descend(in->file, &riff, nullptr, MMIO_FINDRIFF) != 0)
-        return std::string(name) + " is not a WAV file";
-    fmt.id = FOURCC_FMT;
-    if (riff_descend(in->file, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16)
-        return std::string(name) + " has no format chunk";
-    uint32_t take = fmt.size < FORMAT_AREA_BYTES ? fmt.size : FORMAT_AREA_BYTES;
-    if (riff_read(in->file, in->format.bytes, int32_t(take)) != int32_t(take))
-        return std::string(name) + " ends inside its format chunk";
-    if (riff_ascend(in->file, &fmt, 0) != 0)
-        return std::string(name) + " ends inside its format chunk";
-    const wave_format& f = in->format.fmt;
-    if (f.format_tag != WAVE_FORMAT_PCM || f.bits_per_sample != 16 || f.channels < 1 || f.channels > 2 ||
-        f.block_align != 2 * f.channels || f.samples_per_sec == 0)
-        return std::string(name) + " is not 16-bit PCM, mono or stereo (format tag " +
-               std::to_string(f.format_tag) + ", " + std::to_string(f.bits_per_sample) + " bits, " +
-               std::to_string(f.channels) + " channels)";
-    in->format.fmt.cb_size = 0;
-    data.id = FOURCC_DATA;
-    if (riff_descend(in->file, &data, &riff, MMIO_FINDCHUNK) != 0)
-        return std::string(name) + " has no data chunk";
-    in->data_left = data.size;
-    return "";
 }
 
 bool same_file(const char* a, const char* b)
@@ -137,8 +91,8 @@ int encode(int argc, char** argv)
         return fail(why);
     if (chosen.fmt.format_tag == WAVE_FORMAT_PCM && chosen.fmt.bits_per_sample == 8)
         return fail("8 bits PCM format not supported - choose 16 bits");
-    wav_input in;
-    std::string problem = open_input(in_name, &in);
+    pcm_input in;
+    std::string problem = open_pcm_input(in_name, &in);
     if (!problem.empty())
         return fail(problem);
     format_area capture = {};
