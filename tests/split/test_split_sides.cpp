@@ -81,8 +81,8 @@ std::vector<side_case> record_sides()
     side_spec quiet_passage = clean;
     quiet_passage.songs[1].pianissimo_at = 18;
     quiet_passage.songs[2].pianissimo_at = 11;
-    quiet_passage.songs[2].pianissimo_gain = 0.04;
-    quiet_passage.gaps = {2.5};
+    quiet_passage.songs[2].pianissimo_gain = 0.015;   // 8 dB above the hiss
+    quiet_passage.gaps = {2.0};
     quiet_passage.seed = 7;
     cases.push_back({"a 3 s pianissimo inside a song", quiet_passage});
 

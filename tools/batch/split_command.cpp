@@ -72,6 +72,11 @@ bool is_directory(const char* path)
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
+bool is_regular_file(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
 bool exists(const std::string& path)
 {
     struct stat st;
@@ -92,7 +97,8 @@ bool is_autotrack_call(int argc, char** argv)
             if (!std::strncmp(arg, live, std::strlen(live)))
                 return true;
     }
-    return targets.size() == 1 || (!targets.empty() && is_directory(targets[0]));
+    // One name that is no side (a directory, or nothing yet) is auto-track's.
+    return (targets.size() == 1 && !is_regular_file(targets[0])) || (!targets.empty() && is_directory(targets[0]));
 }
 
 int split_command(int argc, char** argv)
@@ -139,13 +145,8 @@ int split_command(int argc, char** argv)
         settings.min_gap = TRACKS_MIN_GAP;
     terminal = isatty(2);
 
-    // The directory is made when missing (its parent must be there).
-    if (!is_directory(dir_arg)) {
-        if (exists(dir_arg))
-            return fail(std::string(dir_arg) + " is not a directory");
-        if (mkdir(dir_arg, 0777) != 0)
-            return fail(std::string(dir_arg) + ": the directory cannot be made (" + std::strerror(errno) + ")");
-    }
+    if (exists(dir_arg) && !is_directory(dir_arg))
+        return fail(std::string(dir_arg) + " is not a directory");
     const std::string dir = std::string(dir_arg) + (dir_arg[std::strlen(dir_arg) - 1] == '/' ? "" : "/");
 
     side_levels side;
@@ -156,6 +157,11 @@ int split_command(int argc, char** argv)
     std::vector<split_track> tracks;
     if (find_tracks(side, settings, &tracks, nullptr, &why) != SPLIT_OK)
         return fail(why);
+
+    // The directory is made when missing (its parent must be there), once
+    // there is something to write into it.
+    if (!is_directory(dir_arg) && mkdir(dir_arg, 0777) != 0)
+        return fail(std::string(dir_arg) + ": the directory cannot be made (" + std::strerror(errno) + ")");
 
     // Every file is new: one already there stops the run before anything is written.
     std::vector<std::string> names;
