@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int32_t RIFF_BUFFER_BYTES = 1 << 20;
-constexpr uint32_t COPY_BYTES = 1 << 20;
 constexpr uint32_t WAV_HEADER_BYTES = 44;
 
 void put16(uint8_t* p, uint32_t v)
@@ -114,16 +113,24 @@ int write_track_file(const char* side_path, const side_levels& side, const split
         code = SPLIT_CANNOT_WRITE;
         problem = std::string(name) + ": cannot be written (is the disk full?)";
     }
-    std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(COPY_BYTES, std::max<uint64_t>(1, data_bytes))));
+    // The samples go from the side's read buffer straight to the track.
+    riff_info st = {};
+    if (code == SPLIT_OK && riff_get_info(in, &st) != 0) {
+        code = SPLIT_CANNOT_READ;
+        problem = std::string(side_path) + ": cannot be read";
+    }
     for (uint64_t left = data_bytes; code == SPLIT_OK && left > 0;) {
-        const uint32_t n = uint32_t(std::min<uint64_t>(left, buffer.size()));
-        if (riff_read(in, buffer.data(), int32_t(n)) != int32_t(n)) {
+        if (st.next >= st.end_read && (riff_advance(in, &st, MMIO_READ) != 0 || st.next >= st.end_read)) {
             code = SPLIT_CANNOT_READ;
             problem = std::string(side_path) + ": cannot be read to the end of " + name;
-        } else if (plain_write(out, buffer.data(), n) != n) {
+            break;
+        }
+        const uint32_t n = uint32_t(std::min<uint64_t>(left, uint64_t(st.end_read - st.next)));
+        if (plain_write(out, st.next, n) != n) {
             code = SPLIT_CANNOT_WRITE;
             problem = std::string(name) + ": cannot be written (is the disk full?)";
         }
+        st.next += n;
         left -= n;
     }
     riff_close(in);
