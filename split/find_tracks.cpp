@@ -103,25 +103,45 @@ void find_floor(envelope* env)
     for (int64_t b = 0; b < blocks; ++b) {
         const int64_t a = b * FLOOR_BLOCK_WINDOWS, e = std::min(n, a + FLOOR_BLOCK_WINDOWS);
         std::copy(env->smooth.begin() + a, env->smooth.begin() + e, scratch.begin());
+        // A block that is partly digital silence is the edge of a silence:
+        // its other windows are music or a needle drop, no floor.
+        const int64_t silent = std::count_if(scratch.begin(), scratch.begin() + (e - a),
+                                             [](uint16_t v) { return v < DIGITAL_SILENCE; });
         const int64_t k = (e - a) * FLOOR_BLOCK_QUANTILE_PERCENT / 100;
         std::nth_element(scratch.begin(), scratch.begin() + k, scratch.begin() + (e - a));
-        if (scratch[size_t(k)] >= DIGITAL_SILENCE)
+        if (silent * 10 < e - a && scratch[size_t(k)] >= DIGITAL_SILENCE)
             quiet[size_t(b)] = scratch[size_t(k)];
     }
+    // Digital silence before the first sound and after the last is the
+    // recorder running before the needle dropped or after it lifted; inside
+    // the side it is a gap of nothing (a side put together digitally), and
+    // then no sounding block near it is groove: its quietest are music.
+    int64_t first_sound = 0, last_sound = blocks - 1;
+    while (first_sound < blocks && quiet[size_t(first_sound)] < 0)
+        ++first_sound;
+    while (last_sound >= 0 && quiet[size_t(last_sound)] < 0)
+        --last_sound;
     std::vector<int64_t> groove;
-    for (int64_t b = 0; b < blocks; ++b) {
+    for (int64_t b = first_sound; b <= last_sound; ++b) {
         if (quiet[size_t(b)] < 0)
             continue;
         float least = quiet[size_t(b)];
-        for (int64_t c = std::max<int64_t>(0, b - FLOOR_REACH_BLOCKS); c < std::min(blocks, b + FLOOR_REACH_BLOCKS + 1); ++c)
-            if (quiet[size_t(c)] >= 0)
-                least = std::min(least, quiet[size_t(c)]);
+        for (int64_t c = std::max(first_sound, b - FLOOR_REACH_BLOCKS); c <= std::min(last_sound, b + FLOOR_REACH_BLOCKS); ++c)
+            least = std::min(least, std::max(0.0f, quiet[size_t(c)]));
         if (quiet[size_t(b)] <= GROOVE_TOLERANCE * least)
             groove.push_back(b);
     }
+    // Digital silence is a floor of its own, of nothing; the line passes
+    // through it and through the groove's blocks alike.
+    for (int64_t b = 0; b < blocks; ++b)
+        if (quiet[size_t(b)] < 0) {
+            quiet[size_t(b)] = 0;
+            groove.push_back(b);
+        }
+    std::sort(groove.begin(), groove.end());
     env->block_floor.assign(size_t(blocks), 0);
     if (groove.empty())
-        return;   // all digital silence: the least threshold holds
+        return;
     for (int64_t b = 0; b < blocks; ++b) {
         auto next = std::lower_bound(groove.begin(), groove.end(), b);
         float v;

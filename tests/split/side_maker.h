@@ -30,6 +30,7 @@ struct side_spec {
     double hum = 0;                 // peak of a 50 Hz hum with its third harmonic
     double rumble = 0;              // peak of the low rumble
     double clicks_per_second = 0;
+    double digital_lead = 0;        // s of nothing at all before the groove (the recorder ran before the needle dropped)
     uint32_t seed = 1;
 };
 
@@ -155,6 +156,7 @@ inline made_side make_side(const side_spec& spec)
             side.samples[size_t(i * channels + ch)] = int16_t(std::clamp(v, -32768.0, 32767.0));
         }
     }
+    std::fill(side.samples.begin(), side.samples.begin() + int64_t(std::min<double>(spec.digital_lead * rate, double(total))) * channels, 0);
     return side;
 }
 

@@ -86,6 +86,19 @@ std::vector<side_case> record_sides()
     quiet_passage.seed = 7;
     cases.push_back({"a 3 s pianissimo inside a song", quiet_passage});
 
+    // A side put together digitally: nothing at all between the songs.
+    side_spec digital = quiet_passage;
+    digital.hiss = 0;
+    digital.songs[0].fade_out = 5;
+    digital.songs[1].seconds = 50;
+    digital.songs[1].pianissimo_at = 24;
+    cases.push_back({"digital silence between songs", digital});
+
+    side_spec needle = worn;
+    needle.lead_in = 5;
+    needle.digital_lead = 3;
+    cases.push_back({"recording started before the needle dropped", needle});
+
     side_spec quiet_song = clean;
     quiet_song.songs[2].gain = 0.12;
     quiet_song.seed = 8;
