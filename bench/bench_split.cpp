@@ -179,8 +179,8 @@ int main(int argc, char** argv)
     s.hum = 180;
     sides.push_back({"hum", s});
     s = clean;
-    s.hiss = 180;
-    s.hiss_end = 320;
+    s.hiss = 120;
+    s.hiss_end = 400;
     s.rumble = 500;
     s.clicks_per_second = 8;
     sides.push_back({"rumble, loud hiss", s});

@@ -19,12 +19,16 @@ constexpr int QUIET_RANK = 2;
 constexpr int FLOOR_BLOCK_WINDOWS = 100;
 constexpr int FLOOR_BLOCK_QUANTILE_PERCENT = 25;
 // The quietest block within four minutes either way is surely groove, not
-// music: no song lasts eight minutes without a gap on either side of it. A
-// block within half as much again of that is groove too; the floor runs
-// through those blocks, so that it follows a record that wears towards
-// the label.
+// music: no song lasts eight minutes without a gap on either side of it.
+// A block is groove when it is within half as much again of the quietest
+// within half a minute, and within three times the quietest of those eight
+// minutes (a record that wears towards the label); the floor runs through
+// those blocks. Music stands ten times and more above the groove, a quiet
+// passage three times and more.
 constexpr int FLOOR_REACH_BLOCKS = 240;
+constexpr int GROOVE_NEAR_BLOCKS = 30;
 constexpr double GROOVE_TOLERANCE = 1.5;
+constexpr double WEAR_TOLERANCE = 3.0;
 // A block whose quieter quarter is all but zero is digital silence (a
 // recording started before the needle dropped), not the groove's floor.
 constexpr uint16_t DIGITAL_SILENCE = 2;
@@ -125,10 +129,14 @@ void find_floor(envelope* env)
     for (int64_t b = first_sound; b <= last_sound; ++b) {
         if (quiet[size_t(b)] < 0)
             continue;
-        float least = quiet[size_t(b)];
-        for (int64_t c = std::max(first_sound, b - FLOOR_REACH_BLOCKS); c <= std::min(last_sound, b + FLOOR_REACH_BLOCKS); ++c)
-            least = std::min(least, std::max(0.0f, quiet[size_t(c)]));
-        if (quiet[size_t(b)] <= GROOVE_TOLERANCE * least)
+        float least = quiet[size_t(b)], near = quiet[size_t(b)];
+        for (int64_t c = std::max(first_sound, b - FLOOR_REACH_BLOCKS); c <= std::min(last_sound, b + FLOOR_REACH_BLOCKS); ++c) {
+            const float v = std::max(0.0f, quiet[size_t(c)]);
+            least = std::min(least, v);
+            if (c >= b - GROOVE_NEAR_BLOCKS && c <= b + GROOVE_NEAR_BLOCKS)
+                near = std::min(near, v);
+        }
+        if (quiet[size_t(b)] <= GROOVE_TOLERANCE * near && quiet[size_t(b)] <= WEAR_TOLERANCE * least)
             groove.push_back(b);
     }
     // Digital silence is a floor of its own, of nothing; the line passes

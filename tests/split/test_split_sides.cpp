@@ -56,8 +56,8 @@ std::vector<side_case> record_sides()
 
     // A worn record: loud hiss that grows towards the label, and rumble.
     side_spec worn = clean;
-    worn.hiss = 180;
-    worn.hiss_end = 320;
+    worn.hiss = 120;
+    worn.hiss_end = 400;
     worn.rumble = 500;
     worn.clicks_per_second = 8;
     worn.seed = 4;
