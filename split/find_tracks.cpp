@@ -368,8 +368,3 @@ int find_tracks(const side_levels& side, const split_settings& settings, std::ve
     }
     return SPLIT_OK;
 }
-
-std::string split_track_name(const std::string& dir, int index)
-{
-    return dir + "track" + std::to_string(index) + ".wav";
-}

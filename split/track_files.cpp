@@ -70,6 +70,12 @@ std::string file_part(const std::string& path)
 
 } // namespace
 
+// Whole-number counting: after track9.wav comes track10.wav, never track0.wav again.
+std::string split_track_name(const std::string& dir, int index)
+{
+    return dir + "track" + std::to_string(index) + ".wav";
+}
+
 int write_track_file(const char* side_path, const side_levels& side, const split_track& track, const char* name,
                      std::string* why)
 {
