@@ -30,20 +30,20 @@ void put32(std::FILE* f, uint32_t v)
     put16(f, v >> 16);
 }
 
-bool write_wav(const std::string& path, const side_maker::side_spec& spec, const side_maker::made_side& side)
+bool write_wav(const std::string& path, const side_maker::side_plan& plan, const side_maker::made_side& side)
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    const uint32_t align = uint32_t(spec.channels) * 2, bytes = uint32_t(side.samples.size() * 2);
+    const uint32_t align = uint32_t(plan.channels) * 2, bytes = uint32_t(side.samples.size() * 2);
     std::fwrite("RIFF", 1, 4, f);
     put32(f, 36 + bytes);
     std::fwrite("WAVEfmt ", 1, 8, f);
     put32(f, 16);
     put16(f, 1);
-    put16(f, uint32_t(spec.channels));
-    put32(f, spec.rate);
-    put32(f, spec.rate * align);
+    put16(f, uint32_t(plan.channels));
+    put32(f, plan.rate);
+    put32(f, plan.rate * align);
     put16(f, align);
     put16(f, 16);
     std::fwrite("data", 1, 4, f);
@@ -135,11 +135,11 @@ std::pair<int, int> sox_files(const std::string& dir)
 
 const char* SOX_SPLIT = "silence 1 0.1 1% 1 2.0 1% : newfile : restart";
 
-std::vector<side_maker::song_spec> songs(const std::vector<double>& seconds)
+std::vector<side_maker::song_plan> songs(const std::vector<double>& seconds)
 {
-    std::vector<side_maker::song_spec> list;
+    std::vector<side_maker::song_plan> list;
     for (double s : seconds) {
-        side_maker::song_spec song;
+        side_maker::song_plan song;
         song.seconds = s;
         list.push_back(song);
     }
@@ -164,14 +164,14 @@ int main(int argc, char** argv)
     // --- which songs each gets right, on sides made like records ---------------
     struct named_side {
         const char* name;
-        side_maker::side_spec spec;
+        side_maker::side_plan plan;
     };
     std::vector<named_side> sides;
-    side_maker::side_spec clean;
+    side_maker::side_plan clean;
     clean.songs = songs({34, 41, 27, 38});
     clean.gaps = {3.5};
     sides.push_back({"clean", clean});
-    side_maker::side_spec s = clean;
+    side_maker::side_plan s = clean;
     s.clicks_per_second = 25;
     s.hiss = 40;
     sides.push_back({"crackle", s});
@@ -212,15 +212,15 @@ int main(int argc, char** argv)
     std::printf("%-20s %6s %22s %22s %22s\n", "side", "songs", "split", "split --tracks=N", sox ? "sox silence" : "(no sox)");
     int right = 0, right_counted = 0, sox_right = 0;
     for (size_t k = 0; k < sides.size(); ++k) {
-        const side_maker::made_side made = side_maker::make_side(sides[k].spec);
+        const side_maker::made_side made = side_maker::make_side(sides[k].plan);
         const std::string side = scratch + "/side.wav";
-        write_wav(side, sides[k].spec, made);
+        write_wav(side, sides[k].plan, made);
         const std::string out = scratch + "/t" + std::to_string(k), counted = scratch + "/c" + std::to_string(k);
         timed(batch + " split " + side + " " + out);
         timed(batch + " split " + side + " " + counted + " --tracks=" + std::to_string(made.songs.size()));
         const auto cuts = read_labels(out + "/labels.txt"), cuts_counted = read_labels(counted + "/labels.txt");
-        const bool ok = all_songs_right(cuts, made, sides[k].spec.rate);
-        const bool ok_counted = all_songs_right(cuts_counted, made, sides[k].spec.rate);
+        const bool ok = all_songs_right(cuts, made, sides[k].plan.rate);
+        const bool ok_counted = all_songs_right(cuts_counted, made, sides[k].plan.rate);
         right += ok;
         right_counted += ok_counted;
         std::string sox_text = "-";
@@ -249,27 +249,27 @@ int main(int argc, char** argv)
     const std::vector<double> long_sides = {minutes / 6, minutes};
     long previous_kb = 0;
     for (double length : long_sides) {
-        side_maker::side_spec spec;
-        spec.rate = 44100;
-        spec.channels = 2;
-        spec.hiss = 60;
-        spec.gaps = {2.0, 3.0, 2.5};
-        spec.run_out = 10;
+        side_maker::side_plan plan;
+        plan.rate = 44100;
+        plan.channels = 2;
+        plan.hiss = 60;
+        plan.gaps = {2.0, 3.0, 2.5};
+        plan.run_out = 10;
         std::vector<double> seconds;
-        for (double at = spec.lead_in + spec.run_out; at < length * 60 - 100;) {
+        for (double at = plan.lead_in + plan.run_out; at < length * 60 - 100;) {
             seconds.push_back(std::min(200 + double(seconds.size() % 5) * 13, length * 60 - at));
             at += seconds.back() + 2.5;
         }
-        spec.songs = songs(seconds);
-        if (spec.songs.empty())
+        plan.songs = songs(seconds);
+        if (plan.songs.empty())
             continue;
-        const side_maker::made_side made = side_maker::make_side(spec);
+        const side_maker::made_side made = side_maker::make_side(plan);
         const std::string side = scratch + "/long.wav";
-        if (!write_wav(side, spec, made)) {
+        if (!write_wav(side, plan, made)) {
             std::fprintf(stderr, "bench_split: cannot write %s\n", side.c_str());
             return 1;
         }
-        const double side_seconds = double(made.samples.size() / 2) / spec.rate;
+        const double side_seconds = double(made.samples.size() / 2) / plan.rate;
         timed("cat " + side + " >/dev/null");   // both read from the page cache
         // The analysis alone, in this process: reading the side and finding its tracks.
         const std::clock_t c0 = std::clock();
@@ -282,7 +282,7 @@ int main(int argc, char** argv)
         if (!analysed)
             std::fprintf(stderr, "bench_split: %s\n", why.c_str());
         const run ours = timed(batch + " split " + side + " " + scratch + "/long-t");
-        const bool ok = all_songs_right(read_labels(scratch + "/long-t/labels.txt"), made, spec.rate);
+        const bool ok = all_songs_right(read_labels(scratch + "/long-t/labels.txt"), made, plan.rate);
         std::printf("%.0f-minute side (%zu songs, 44.1 kHz stereo, %.0f MB): split %.2f s CPU (%.0fx real time), "
                     "%.2f s wall, peak %ld kB, %s\n",
                     side_seconds / 60, made.songs.size(), made.samples.size() * 2 / 1e6, ours.cpu_seconds,

@@ -8,7 +8,7 @@
 
 namespace side_maker {
 
-struct song_spec {
+struct song_plan {
     double seconds = 30;
     double gain = 1;                // 1: a mean level of about 3000
     double fade_in = 0.02;          // s from silence to full level
@@ -18,12 +18,12 @@ struct song_spec {
     double pianissimo_gain = 0.06;
 };
 
-struct side_spec {
+struct side_plan {
     uint32_t rate = 8000;
     int channels = 1;
     double lead_in = 3;             // s of groove before the first song
     double run_out = 6;             // s of groove after the last
-    std::vector<song_spec> songs;
+    std::vector<song_plan> songs;
     std::vector<double> gaps;       // s between songs; the last one repeats
     double hiss = 20;               // mean level of the hiss at the start
     double hiss_end = -1;           // ... and at the end (a worn record); -1: as at the start
@@ -55,7 +55,7 @@ struct random_numbers {
 
 // One song's music: chords of three voices changing every quarter second,
 // each note struck and dying away, the voices kept by rotation, not sin().
-inline void add_song(const song_spec& s, uint32_t rate, int channels, uint32_t seed, int16_t* out, uint64_t frames,
+inline void add_song(const song_plan& s, uint32_t rate, int channels, uint32_t seed, int16_t* out, uint64_t frames,
                      std::vector<double>* mix)
 {
     const double notes[] = {196.0, 220.0, 246.9, 293.7, 329.6, 392.0, 440.0, 523.3, 587.3, 659.3};
@@ -101,42 +101,42 @@ inline void add_song(const song_spec& s, uint32_t rate, int channels, uint32_t s
     }
 }
 
-inline made_side make_side(const side_spec& spec)
+inline made_side make_side(const side_plan& plan)
 {
     made_side side;
-    const uint32_t rate = spec.rate;
-    const int channels = spec.channels;
-    uint64_t total = uint64_t(spec.lead_in * rate);
-    for (size_t k = 0; k < spec.songs.size(); ++k) {
-        const uint64_t first = total, end = first + uint64_t(spec.songs[k].seconds * rate);
+    const uint32_t rate = plan.rate;
+    const int channels = plan.channels;
+    uint64_t total = uint64_t(plan.lead_in * rate);
+    for (size_t k = 0; k < plan.songs.size(); ++k) {
+        const uint64_t first = total, end = first + uint64_t(plan.songs[k].seconds * rate);
         side.songs.push_back({first, end});
         total = end;
-        if (k + 1 < spec.songs.size())
-            total += uint64_t((spec.gaps.empty() ? 3.0 : spec.gaps[std::min(k, spec.gaps.size() - 1)]) * rate);
+        if (k + 1 < plan.songs.size())
+            total += uint64_t((plan.gaps.empty() ? 3.0 : plan.gaps[std::min(k, plan.gaps.size() - 1)]) * rate);
     }
-    total += uint64_t(spec.run_out * rate);
+    total += uint64_t(plan.run_out * rate);
     side.samples.assign(size_t(total * channels), 0);
 
     std::vector<double> mix;
-    for (size_t k = 0; k < spec.songs.size(); ++k)
-        add_song(spec.songs[k], rate, channels, spec.seed + uint32_t(k), side.samples.data() + side.songs[k].first * channels,
+    for (size_t k = 0; k < plan.songs.size(); ++k)
+        add_song(plan.songs[k], rate, channels, plan.seed + uint32_t(k), side.samples.data() + side.songs[k].first * channels,
                  side.songs[k].end - side.songs[k].first, &mix);
 
     // The groove under everything: hiss (louder towards the label on a worn
     // record), rumble, hum and clicks.
-    random_numbers noise{spec.seed * 2654435761u + 1};
-    const double hiss_end = spec.hiss_end < 0 ? spec.hiss : spec.hiss_end;
+    random_numbers noise{plan.seed * 2654435761u + 1};
+    const double hiss_end = plan.hiss_end < 0 ? plan.hiss : plan.hiss_end;
     const double two_pi = 6.283185307179586;
     const double pole = std::exp(-two_pi * 12.0 / rate);
     double low[2] = {0, 0};
-    const double rumble_scale = spec.rumble / std::sqrt((1 - pole) / (1 + pole)) / 1.7;
+    const double rumble_scale = plan.rumble / std::sqrt((1 - pole) / (1 + pole)) / 1.7;
     int click_left = 0;
     double click_amp = 0;
     for (uint64_t i = 0; i < total; ++i) {
         const double where = total > 1 ? double(i) / double(total - 1) : 0;
-        const double hiss = 2 * (spec.hiss + (hiss_end - spec.hiss) * where);
+        const double hiss = 2 * (plan.hiss + (hiss_end - plan.hiss) * where);
         double click = 0;
-        if (spec.clicks_per_second > 0 && click_left == 0 && (noise.uniform() + 1) / 2 < spec.clicks_per_second / rate) {
+        if (plan.clicks_per_second > 0 && click_left == 0 && (noise.uniform() + 1) / 2 < plan.clicks_per_second / rate) {
             click_left = 1 + int((noise.uniform() + 1) * 8 * rate / 8000);
             click_amp = 4000 + 14000 * (noise.uniform() + 1) / 2;
             if (noise.uniform() < 0)
@@ -147,8 +147,8 @@ inline made_side make_side(const side_spec& spec)
             click_amp *= -0.7;
             --click_left;
         }
-        const double hum = spec.hum == 0 ? 0
-                                          : spec.hum * (std::sin(two_pi * 50 * double(i) / rate) +
+        const double hum = plan.hum == 0 ? 0
+                                          : plan.hum * (std::sin(two_pi * 50 * double(i) / rate) +
                                                         0.3 * std::sin(two_pi * 150 * double(i) / rate));
         for (int ch = 0; ch < channels; ++ch) {
             low[ch] = pole * low[ch] + (1 - pole) * noise.uniform();
@@ -156,7 +156,7 @@ inline made_side make_side(const side_spec& spec)
             side.samples[size_t(i * channels + ch)] = int16_t(std::clamp(v, -32768.0, 32767.0));
         }
     }
-    std::fill(side.samples.begin(), side.samples.begin() + int64_t(std::min<double>(spec.digital_lead * rate, double(total))) * channels, 0);
+    std::fill(side.samples.begin(), side.samples.begin() + int64_t(std::min<double>(plan.digital_lead * rate, double(total))) * channels, 0);
     return side;
 }
 

@@ -29,11 +29,11 @@ struct SplitBatch : testing::Test {
     }
 };
 
-side_maker::side_spec tape_side()
+side_maker::side_plan tape_side()
 {
-    side_maker::side_spec tape;
+    side_maker::side_plan tape;
     for (double s : {28, 33, 25, 31, 36, 27, 30, 24, 35, 29, 32, 26}) {
-        side_maker::song_spec song;
+        side_maker::song_plan song;
         song.seconds = s;
         tape.songs.push_back(song);
     }
@@ -115,9 +115,9 @@ TEST_F(SplitBatch, TapeSideIntoNumberedTracksWithCueSheetAndLabels)
 
 TEST_F(SplitBatch, RefusesWhatItCannotSplitAndWritesNothing)
 {
-    side_maker::side_spec spec = tape_side();
-    spec.songs.resize(3);
-    const side_maker::made_side made = side_maker::make_side(spec);
+    side_maker::side_plan plan = tape_side();
+    plan.songs.resize(3);
+    const side_maker::made_side made = side_maker::make_side(plan);
     const std::string side = write_side("side.wav", made.samples);
     const std::string eight_bit = write_side("eight.wav", made.samples, 8000, 1, 8);
     const std::string silent = write_side("silent.wav", std::vector<int16_t>(8000 * 30, 0));

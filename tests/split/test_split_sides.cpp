@@ -10,19 +10,19 @@
 
 namespace {
 
-using side_maker::side_spec;
-using side_maker::song_spec;
+using side_maker::side_plan;
+using side_maker::song_plan;
 
 struct side_case {
     const char* name;
-    side_spec spec;
+    side_plan plan;
 };
 
-std::vector<song_spec> songs(std::vector<double> seconds)
+std::vector<song_plan> songs(std::vector<double> seconds)
 {
-    std::vector<song_spec> list;
+    std::vector<song_plan> list;
     for (double s : seconds) {
-        song_spec song;
+        song_plan song;
         song.seconds = s;
         list.push_back(song);
     }
@@ -32,30 +32,30 @@ std::vector<song_spec> songs(std::vector<double> seconds)
 std::vector<side_case> record_sides()
 {
     std::vector<side_case> cases;
-    side_spec clean;
+    side_plan clean;
     clean.songs = songs({34, 41, 27, 38});
     clean.gaps = {3.5};
     cases.push_back({"clean", clean});
 
-    side_spec stereo = clean;
+    side_plan stereo = clean;
     stereo.rate = 11025;
     stereo.channels = 2;
     stereo.songs = songs({30, 26, 33});
     cases.push_back({"clean stereo at 11025 Hz", stereo});
 
-    side_spec crackle = clean;
+    side_plan crackle = clean;
     crackle.clicks_per_second = 25;
     crackle.hiss = 40;
     crackle.seed = 2;
     cases.push_back({"crackle", crackle});
 
-    side_spec hum = clean;
+    side_plan hum = clean;
     hum.hum = 180;
     hum.seed = 3;
     cases.push_back({"hum", hum});
 
     // A worn record: loud hiss that grows towards the label, and rumble.
-    side_spec worn = clean;
+    side_plan worn = clean;
     worn.hiss = 120;
     worn.hiss_end = 400;
     worn.rumble = 500;
@@ -63,13 +63,13 @@ std::vector<side_case> record_sides()
     worn.seed = 4;
     cases.push_back({"rumble with loud hiss", worn});
 
-    side_spec lp = clean;
+    side_plan lp = clean;
     lp.songs = songs({31, 36, 29, 40, 33});
     lp.gaps = {2.0, 2.6, 3.0, 2.2};
     lp.seed = 5;
     cases.push_back({"LP gaps of 2 to 3 s", lp});
 
-    side_spec fades = clean;
+    side_plan fades = clean;
     fades.songs[0].fade_out = 6;
     fades.songs[1].fade_in = 2;
     fades.songs[1].fade_out = 9;
@@ -78,7 +78,7 @@ std::vector<side_case> record_sides()
     fades.seed = 6;
     cases.push_back({"fade-outs and a soft attack", fades});
 
-    side_spec quiet_passage = clean;
+    side_plan quiet_passage = clean;
     quiet_passage.songs[1].pianissimo_at = 18;
     quiet_passage.songs[2].pianissimo_at = 11;
     quiet_passage.songs[2].pianissimo_gain = 0.015;   // 8 dB above the hiss
@@ -87,24 +87,24 @@ std::vector<side_case> record_sides()
     cases.push_back({"a 3 s pianissimo inside a song", quiet_passage});
 
     // A side put together digitally: nothing at all between the songs.
-    side_spec digital = quiet_passage;
+    side_plan digital = quiet_passage;
     digital.hiss = 0;
     digital.songs[0].fade_out = 5;
     digital.songs[1].seconds = 50;
     digital.songs[1].pianissimo_at = 24;
     cases.push_back({"digital silence between songs", digital});
 
-    side_spec needle = worn;
+    side_plan needle = worn;
     needle.lead_in = 5;
     needle.digital_lead = 3;
     cases.push_back({"recording started before the needle dropped", needle});
 
-    side_spec quiet_song = clean;
+    side_plan quiet_song = clean;
     quiet_song.songs[2].gain = 0.12;
     quiet_song.seed = 8;
     cases.push_back({"a quiet song", quiet_song});
 
-    side_spec tape;
+    side_plan tape;
     tape.songs = songs({28, 33, 25, 31, 36, 27, 30, 24, 35, 29, 32, 26});
     tape.gaps = {4, 3, 5, 2.5};
     tape.hiss = 70;
@@ -116,10 +116,10 @@ std::vector<side_case> record_sides()
 }
 
 // Reads the side back from a WAV file, as the batch tool does.
-side_levels levels_of(const side_maker::made_side& made, const side_spec& spec, sound_test::scratch_dir& dir)
+side_levels levels_of(const side_maker::made_side& made, const side_plan& plan, sound_test::scratch_dir& dir)
 {
     const std::string path = dir.file("side.wav");
-    sound_test::write_file(path, sound_test::wav_bytes(spec.rate, spec.channels, 16, sound_test::samples_le(made.samples)));
+    sound_test::write_file(path, sound_test::wav_bytes(plan.rate, plan.channels, 16, sound_test::samples_le(made.samples)));
     side_levels side;
     std::string why;
     EXPECT_EQ(read_side_levels(path.c_str(), &side, &why, nullptr), SPLIT_OK) << why;
@@ -151,20 +151,20 @@ TEST(SplitSides, EverySongInExactlyOneTrackWithItsEdgesKept)
 {
     sound_test::scratch_dir dir;
     for (const side_case& c : record_sides()) {
-        const side_maker::made_side made = side_maker::make_side(c.spec);
-        const side_levels side = levels_of(made, c.spec, dir);
+        const side_maker::made_side made = side_maker::make_side(c.plan);
+        const side_levels side = levels_of(made, c.plan, dir);
         const int songs = int(made.songs.size());
         std::vector<split_track> tracks;
         std::string why;
         ASSERT_EQ(find_tracks(side, split_settings{}, &tracks, nullptr, &why), SPLIT_OK) << c.name << ": " << why;
-        expect_each_song_in_its_own_track(tracks, made, c.spec.rate, c.name);
+        expect_each_song_in_its_own_track(tracks, made, c.plan.rate, c.name);
 
         // Told the count, the tracks are the same songs; never more or fewer.
         split_settings counted;
         counted.tracks = songs;
         counted.min_gap = 0.5;
         ASSERT_EQ(find_tracks(side, counted, &tracks, nullptr, &why), SPLIT_OK) << c.name << ": " << why;
-        expect_each_song_in_its_own_track(tracks, made, c.spec.rate, std::string(c.name) + ", counted");
+        expect_each_song_in_its_own_track(tracks, made, c.plan.rate, std::string(c.name) + ", counted");
         for (int n : {1, songs - 1}) {
             counted.tracks = n;
             ASSERT_EQ(find_tracks(side, counted, &tracks, nullptr, &why), SPLIT_OK) << c.name << " in " << n << ": " << why;
