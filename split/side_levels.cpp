@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
-#include "app/capture_modes.h"
+#include "capture/record_path.h"
 #include "platform/audio_format.h"
 #include "platform/file/riff.h"
+#include "platform/system/byte_order.h"
 #include "split/split.h"
 
 namespace {
@@ -15,15 +16,6 @@ namespace {
 constexpr int32_t RIFF_BUFFER_BYTES = 1 << 20;
 constexpr uint32_t READ_BYTES = 1 << 20;   // levels are measured over this much at a time
 constexpr uint32_t PROGRESS_BYTES = 32u << 20;
-
-uint16_t read_u16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t read_u32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 int fail(std::string* why, int code, const std::string& text)
 {
@@ -66,9 +58,9 @@ int read_side_levels(const char* path, side_levels* side, std::string* why, spli
     if (riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16 || riff_read(f, raw, 16) != 16 ||
         riff_ascend(f, &fmt, 0) != 0)
         return fail(why, SPLIT_BAD_FORMAT, std::string(path) + ": a WAV file without a readable format chunk");
-    const uint16_t tag = read_u16(raw), channels = read_u16(raw + 2), align = read_u16(raw + 12),
-                   bits = read_u16(raw + 14);
-    const uint32_t rate = read_u32(raw + 4);
+    const uint16_t tag = load_le16(raw), channels = load_le16(raw + 2), align = load_le16(raw + 12),
+                   bits = load_le16(raw + 14);
+    const uint32_t rate = load_le32(raw + 4);
     if (tag != WAVE_FORMAT_PCM || bits != 16 || (channels != 1 && channels != 2) || align != 2 * channels ||
         rate < 100 || rate > 768000) {
         char text[200];

@@ -7,23 +7,13 @@
 #include <vector>
 #include "platform/file/file.h"
 #include "platform/file/riff.h"
+#include "platform/system/byte_order.h"
 #include "split/split.h"
 
 namespace {
 
 constexpr int32_t RIFF_BUFFER_BYTES = 1 << 20;
 constexpr uint32_t WAV_HEADER_BYTES = 44;
-
-void put16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v)
-{
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
 
 int fail(std::string* why, int code, const std::string& text)
 {
@@ -101,17 +91,17 @@ int write_track_file(const char* side_path, const side_levels& side, const split
     // A canonical header in the side's own format.
     uint8_t head[WAV_HEADER_BYTES];
     std::memcpy(head, "RIFF", 4);
-    put32(head + 4, uint32_t(36 + data_bytes));
+    store_le32(head + 4, uint32_t(36 + data_bytes));
     std::memcpy(head + 8, "WAVEfmt ", 8);
-    put32(head + 16, 16);
-    put16(head + 20, 1);
-    put16(head + 22, uint32_t(side.channels));
-    put32(head + 24, side.rate);
-    put32(head + 28, side.rate * uint32_t(side.frame_bytes));
-    put16(head + 32, uint32_t(side.frame_bytes));
-    put16(head + 34, 16);
+    store_le32(head + 16, 16);
+    store_le16(head + 20, 1);
+    store_le16(head + 22, uint16_t(side.channels));
+    store_le32(head + 24, side.rate);
+    store_le32(head + 28, side.rate * uint32_t(side.frame_bytes));
+    store_le16(head + 32, uint16_t(side.frame_bytes));
+    store_le16(head + 34, 16);
     std::memcpy(head + 36, "data", 4);
-    put32(head + 40, uint32_t(data_bytes));
+    store_le32(head + 40, uint32_t(data_bytes));
 
     std::string problem;
     int code = SPLIT_OK;
