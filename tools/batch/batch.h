@@ -17,6 +17,9 @@ struct batch_command {
 
 // Registers a sub-command (called by BATCH_COMMAND at start-up).
 int batch_register(const batch_command& command);
+// The handler registered under `name`, or null: for a command that hands an
+// older form of its arguments on to the command that now takes them.
+batch_handler batch_find(const char* name);
 
 #define BATCH_COMMAND(name, usage, summary, handler) \
     static const int batch_registered_##handler = batch_register({name, usage, summary, handler})

@@ -446,7 +446,7 @@ BATCH_COMMAND("record",
               "record through the dialog's Record button (fast virtual card unless --card or --speed); "
               "prints the file's format and length",
               record_command);
-BATCH_COMMAND("split",
-              "split DIR [--source=IN.wav|demo | --card --seconds=S] [--format=F] [--intro=S] [--bias] [--speed=N]",
+BATCH_COMMAND("autotrack",
+              "autotrack DIR [--source=IN.wav|demo | --card --seconds=S] [--format=F] [--intro=S] [--bias] [--speed=N]",
               "auto-track a side into DIR/track0.wav, track1.wav...; prints each take's file, start and end (s)",
               split_command);
