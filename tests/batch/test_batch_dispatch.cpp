@@ -65,3 +65,22 @@ TEST(BatchDispatch, NoCommandOrAnUnknownOneIsAUsageError)
     EXPECT_NE(unknown.err.find("unknown command 'no-such-command'"), std::string::npos);
     EXPECT_TRUE(unknown.out.empty());
 }
+
+TEST(BatchDispatch, TourAutoTracksTheDemoSideAndDeclicksEachTakeIntoANewFolder)
+{
+    const std::string dir = testing::TempDir() + "batch_tour_" + std::to_string(getpid());
+    std::system(("rm -rf '" + dir + "'").c_str());
+    BatchRun r = run_batch("tour '" + dir + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("corrections"), std::string::npos);
+    for (const char* take : {"track0.wav", "track3.wav", "tracd0.wav", "tracd3.wav"}) {
+        SCOPED_TRACE(take);
+        EXPECT_NE(r.out.find(take), std::string::npos);
+        EXPECT_EQ(access((dir + "/takes/" + take).c_str(), R_OK), 0);
+    }
+    // Run again into the same folder: nothing there is written over.
+    BatchRun again = run_batch("tour '" + dir + "'");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("exists"), std::string::npos);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}

@@ -18,5 +18,8 @@ struct batch_command {
 // Registers a sub-command (called by BATCH_COMMAND at start-up).
 int batch_register(const batch_command& command);
 
+// The sub-command registered under `name`, or null.
+const batch_command* batch_find(const char* name);
+
 #define BATCH_COMMAND(name, usage, summary, handler) \
     static const int batch_registered_##handler = batch_register({name, usage, summary, handler})

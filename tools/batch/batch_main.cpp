@@ -34,6 +34,14 @@ int batch_register(const batch_command& command)
     return int(commands().size());
 }
 
+const batch_command* batch_find(const char* name)
+{
+    for (const batch_command& c : commands())
+        if (!std::strcmp(name, c.name))
+            return &c;
+    return nullptr;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
@@ -44,9 +52,8 @@ int main(int argc, char** argv)
         print_help(stdout);
         return BATCH_DONE;
     }
-    for (const batch_command& c : commands())
-        if (!std::strcmp(argv[1], c.name))
-            return c.handler(argc - 1, argv + 1);
+    if (const batch_command* c = batch_find(argv[1]))
+        return c->handler(argc - 1, argv + 1);
     std::fprintf(stderr, "trackmill-batch: unknown command '%s' (try --help)\n", argv[1]);
     return BATCH_USAGE;
 }
