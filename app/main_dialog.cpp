@@ -243,7 +243,9 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_DENOISER: on_clean(dialog, denoiser); break;
     case CMD_FADE_IN:
         stop_playback();   // the run replaces the preview file being played
+        format_text(app.status_text, sizeof app.status_text, "fade in processing  - file %s", app.track_name);
         process_track(dialog, app.track_name, MODE_FADE_IN);
+        set_item_text(dialog, IDC_STATUS, app.result_text);
         break;
     case CMD_AC_SINUS_REMOVE:
     case CMD_MONO_STEREO:

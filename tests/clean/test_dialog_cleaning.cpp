@@ -69,6 +69,17 @@ TEST_F(DialogCleaningTest, DeClickerCleansTheLastTrackAndCloseTrackMovesOn)
     EXPECT_STREQ(app.track_name, (dir + "/track6.wav").c_str());
 }
 
+TEST_F(DialogCleaningTest, FadeInNamesTheFadeWhileItWorksAndReportsItsOwnLine)
+{
+    write_file(dir + "/track5.wav", wav_bytes(samples16(3000, 12000)));
+    open_dialog();
+    name_tracks();
+    click(CMD_FADE_IN);
+    EXPECT_EQ(std::string(app.status_text), "fade in processing  - file " + dir + "/track5.wav");
+    EXPECT_EQ(text(IDC_STATUS), "fade in complete");
+    EXPECT_TRUE(file_exists(dir + "/tracf5.wav"));
+}
+
 TEST_F(DialogCleaningTest, AMissingTrackIsToldAndTheStatusLineSaysTheRunFailed)
 {
     open_dialog();

@@ -273,7 +273,7 @@ TEST_F(FadeTest, GainRampsInSinglePrecisionAndStopsAtUnity)
         ASSERT_LE(s[i - 1], s[i]) << "frame " << i;
     EXPECT_EQ(s.back(), 32767);
     EXPECT_LT(s[40000], 32767);
-    EXPECT_STREQ(app.result_text, "declick process complete 0 corrections");
+    EXPECT_STREQ(app.result_text, "fade in complete");
 }
 
 TEST_F(FadeTest, NoIntroMeansNoRamp)
