@@ -1,5 +1,6 @@
 // trackmill-batch: sub-command dispatch, --help and the exit status.
 #include "tools/batch/batch.h"
+#include "platform/window/window_backend.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,10 @@ const batch_command* batch_find(const char* name)
 
 int main(int argc, char** argv)
 {
+    // The headless window back end keeps a record of every drawing call for
+    // tests to read; here no one reads it, and over a long side it would
+    // grow with every buffer drawn.
+    window_core_set_draw_log(false);
     if (argc < 2) {
         print_help(stderr);
         return BATCH_USAGE;
