@@ -181,12 +181,22 @@ void on_clean(window dialog, const clean_variant& v)
 {
     if (!app.track_open) {
         read_threshold_box(dialog);
+        char counter_before[sizeof app.track_name];
+        copy_text(counter_before, sizeof counter_before, app.track_name);
         step_back_track_counter();   // the pass works on the last track recorded
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
         app.track_open = 1;
-        process_track(dialog, app.track_name, v.mode);
+        const int32_t result = process_track(dialog, app.track_name, v.mode);
         advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
+        if (result != 0) {
+            // Nothing was opened to preview or close: the dialog stays as it
+            // was before the click, the counter on the same track, so the
+            // user can mend the cause and press the button again.
+            app.track_open = 0;
+            copy_text(app.track_name, sizeof app.track_name, counter_before);
+            return;
+        }
         set_item_text(dialog, v.own_id, "Close track");
         enable_item(dialog, CMD_PLAY, true);
         enable_item(dialog, CMD_PAUSE, true);
