@@ -6,7 +6,7 @@
 // closes it (Esc and the close box do not).
 void show_about_box();
 // The Mixer command: starts the desktop's volume control program, the
-// first one installed; with none, nothing happens and nothing is shown.
+// first one installed; with none, a box names the programs looked for.
 void launch_mixer();
 
 // The About box's procedure: control 1010 becomes a link on every opening,

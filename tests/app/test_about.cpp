@@ -200,16 +200,24 @@ TEST(AboutTemplate, BothLanguagesShareTheLayoutAndTheirOwnTexts)
     set_ui_language(LANG_ENGLISH);
 }
 
-TEST_F(MainDialogTest, MixerWithoutAVolumeControlDoesNothingVisible)
+TEST_F(MainDialogTest, MixerWithoutAVolumeControlNamesTheProgramsItLooksFor)
 {
-    open_dialog();
-    click(CMD_MIXER);
-    std::vector<std::string> asked = headless_started_programs();
-    ASSERT_FALSE(asked.empty());
-    EXPECT_EQ(asked.front(), "pavucontrol");
-    EXPECT_TRUE(headless_message_boxes().empty());
-    EXPECT_EQ(text(IDC_STATUS), "Idle");
-    EXPECT_TRUE(enabled(CMD_MIXER));
+    for (ui_lang lang : {LANG_ENGLISH, LANG_POLISH}) {
+        open_dialog(lang);
+        click(CMD_MIXER);
+        std::vector<std::string> asked = headless_started_programs();
+        ASSERT_FALSE(asked.empty());
+        EXPECT_EQ(asked.front(), "pavucontrol");
+        const std::vector<std::string> boxes = box_texts();
+        ASSERT_EQ(boxes.size(), 1u);
+        for (const char* program : {"pavucontrol", "pavucontrol-qt", "mate-volume-control"})
+            EXPECT_NE(boxes[0].find(program), std::string::npos) << boxes[0];
+        EXPECT_NE(boxes[0].find(lang == LANG_POLISH ? "Nie zainstalowano" : "No volume control"), std::string::npos);
+        EXPECT_TRUE(enabled(CMD_MIXER));
+        TearDown();
+        dialog = nullptr;
+        SetUp();
+    }
 }
 
 TEST_F(MainDialogTest, MixerStartsTheFirstVolumeControlInstalledAndNoOther)
