@@ -153,6 +153,9 @@ int encode(int argc, char** argv)
                     pcm_words(capture.fmt));
     if (same_file(in_name, out_name))
         return fail(std::string(out_name) + " is the input file");
+    struct stat old_out;
+    if (stat(out_name, &old_out) == 0 && !S_ISREG(old_out.st_mode))
+        return fail(std::string(out_name) + " exists and is not a plain file");
     if (!batch_may_write("encode", out_name, overwrite))
         return BATCH_FAILED;
 
@@ -173,11 +176,6 @@ int encode(int argc, char** argv)
     // Only a plain file is ever replaced, and only by a whole new file: the
     // conversion goes into a file beside it that takes its name at the end,
     // so a failed run leaves the old file as it was.
-    struct stat old_out;
-    if (stat(out_name, &old_out) == 0 && !S_ISREG(old_out.st_mode)) {
-        release_conversion();
-        return fail(std::string(out_name) + " exists and is not a plain file");
-    }
     const std::string part_name = std::string(out_name) + ".part";
     std::remove(part_name.c_str());
     bool existed = false;
