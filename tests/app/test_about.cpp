@@ -10,10 +10,14 @@
 #include "res/about_dialog.h"
 #include "res/version.h"
 #include "ui/about.h"
+#include "platform/system/system.h"
 
 namespace {
 
 const char* const LINK_ADDRESS = "https://trackmill.example.org/";
+// What the link opens: the README installed with the program (here, the
+// source folder's stands in for it).
+const char* const README_URL = "file://" TM_SOURCE_DIR "/README.md";
 
 // The link as the user meets it in a box that is open.
 struct link_seen {
@@ -48,13 +52,25 @@ void expect_working_link(window box)
     EXPECT_EQ(s.pointer, CURSOR_HAND);
 
     window link = dialog_item(box, IDC_ABOUT_LINK);
+    installed_doc_dir_use(TM_SOURCE_DIR);
     size_t before = headless_opened_urls().size();
     window_core_mouse_button(link, WM_LBUTTONDOWN, 5, 5);
     EXPECT_EQ(headless_opened_urls().size(), before) << "the press alone opens nothing";
     window_core_mouse_button(link, WM_LBUTTONUP, 5, 5);
     std::vector<std::string> urls = headless_opened_urls();
     ASSERT_EQ(urls.size(), before + 1);
-    EXPECT_EQ(urls.back(), LINK_ADDRESS);
+    EXPECT_EQ(urls.back(), README_URL);
+
+    // Without an installed README a box says where the documentation is.
+    installed_doc_dir_use("/nonexistent-trackmill-docs");
+    const size_t boxes = headless_message_boxes().size();
+    window_core_mouse_button(link, WM_LBUTTONUP, 5, 5);
+    EXPECT_EQ(headless_opened_urls().size(), before + 1);
+    ASSERT_EQ(headless_message_boxes().size(), boxes + 1);
+    const std::string told = headless_message_boxes().back().text;
+    EXPECT_NE(told.find("README.md"), std::string::npos) << told;
+    EXPECT_NE(told.find(LINK_ADDRESS), std::string::npos) << told;
+    installed_doc_dir_use(nullptr);
 }
 
 struct AboutBox : MainDialogTest {};
@@ -85,7 +101,7 @@ TEST_F(AboutBox, EveryOpeningGivesTheSameWorkingLinkAndOnlyThatStaticIsColoured)
     }
     EXPECT_EQ(headless_opened_urls().size(), 3u);
     EXPECT_EQ(app.link_control, nullptr);
-    EXPECT_TRUE(headless_message_boxes().empty());
+    EXPECT_EQ(headless_message_boxes().size(), 3u) << "one a link click without an installed README";
 }
 
 TEST_F(AboutBox, WithoutTheMainDialogTheLinkUnderlinesTheBoxsOwnFont)

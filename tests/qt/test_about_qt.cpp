@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 #include "qt_test_app.h"
+#include "platform/system/system.h"
 #include "app/app_state.h"
 #include "app/ids.h"
 #include "app/main_dialog.h"
@@ -24,7 +25,8 @@
 
 namespace {
 
-const char* const LINK_ADDRESS = "https://trackmill.example.org/";
+// The link opens the README installed with the program: here, the source folder's.
+const char* const LINK_ADDRESS = "file://" TM_SOURCE_DIR "/README.md";
 
 // The Qt back end with the desktop's shell replaced by a record: no
 // browser opens and no program starts while the tests run.
@@ -138,9 +140,11 @@ struct QtAbout : testing::Test {
         recording_backend.open_url = record_url;
         recording_backend.start_program = record_program;
         window_set_backend(&recording_backend);
+        installed_doc_dir_use(TM_SOURCE_DIR);
     }
     void TearDown() override
     {
+        installed_doc_dir_use(nullptr);
         qt_test_start();   // the plain Qt back end again
         set_ui_language(LANG_ENGLISH);
     }
