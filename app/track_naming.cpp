@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 namespace {
 char* counter_char()

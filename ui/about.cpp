@@ -3,7 +3,7 @@
 #include "ui/about.h"
 
 #include <string>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/system/system.h"
 #include "res/about_dialog.h"
 

@@ -2,14 +2,12 @@
 // read piece by piece, or the demo record rendered as it goes.
 #include "platform/sound/pcm_source.h"
 #include <cerrno>
+#include "platform/system/byte_order.h"
 #include <cstdio>
 #include <cstring>
 #include "platform/sound/demo_record.h"
 
 namespace {
-
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 constexpr uint16_t TAG_EXTENSIBLE = 0xFFFE;
 
@@ -35,7 +33,7 @@ public:
         samples = got * channels_;
         // The file is little-endian; assemble each sample from its bytes.
         for (size_t i = 0; i < samples; ++i)
-            out[i] = int16_t(le16(bytes + 2 * i));
+            out[i] = int16_t(load_le16(bytes + 2 * i));
         return uint32_t(got);
     }
 
@@ -103,7 +101,7 @@ std::unique_ptr<pcm_source> open_wav_source(const char* path, std::string* error
         uint8_t head[8];
         if (std::fread(head, 1, 8, f) != 8)
             return close_fail("no data chunk");
-        uint32_t size = le32(head + 4);
+        uint32_t size = load_le32(head + 4);
         pos += 8;
         if (std::memcmp(head, "fmt ", 4) == 0) {
             uint8_t fmt[40] = {};
@@ -112,15 +110,15 @@ std::unique_ptr<pcm_source> open_wav_source(const char* path, std::string* error
             uint32_t want = size < sizeof fmt ? size : uint32_t(sizeof fmt);
             if (std::fread(fmt, 1, want, f) != want)
                 return close_fail("broken format chunk");
-            tag = le16(fmt);
-            channels = le16(fmt + 2);
-            rate = le32(fmt + 4);
-            block_align = le16(fmt + 12);
-            bits = le16(fmt + 14);
+            tag = load_le16(fmt);
+            channels = load_le16(fmt + 2);
+            rate = load_le32(fmt + 4);
+            block_align = load_le16(fmt + 12);
+            bits = load_le16(fmt + 14);
             // An extensible record names its real format in the sub-format's
             // first two bytes (1 for PCM).
             if (tag == TAG_EXTENSIBLE && want >= 26)
-                tag = le16(fmt + 24);
+                tag = load_le16(fmt + 24);
             have_fmt = true;
         } else if (std::memcmp(head, "data", 4) == 0) {
             if (!have_fmt)

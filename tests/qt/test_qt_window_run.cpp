@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include "qt_test_app.h"
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "res/dialogs.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
 #include "platform/file/riff.h"
@@ -103,8 +103,8 @@ bool same_file(const char* a, const char* b)
 // took less than it was given.
 bool convert_and_append(acm_stream stream)
 {
-    uint32_t made = convert_buffer(stream);
-    append_capture_data(made);
+    uint32_t made = convert_buffer(stream, app.conversion_block, app.conversion_header.src_length);
+    append_capture_data(app.conversion_output, made);
     return app.last_write_count == made;
 }
 
@@ -224,7 +224,7 @@ int encode(int argc, char** argv)
             acm_error("acmStreamConvert", code);
             ok = false;
         } else {
-            append_capture_data(app.conversion_header.dst_length_used);
+            append_capture_data(app.conversion_output, app.conversion_header.dst_length_used);
             ok = app.last_write_count == app.conversion_header.dst_length_used;
         }
     }
