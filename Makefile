@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test check-sanitize screenshot bench fuzz clean
+.PHONY: all deps configure build run test check-sanitize screenshot bench package fuzz clean
 
 all: build
 
@@ -40,6 +40,9 @@ screenshot: build
 
 bench: build
 	@scripts/run-bench $(BUILD)
+
+package: build
+	@cmake --build $(BUILD) --target package
 
 fuzz:
 	@scripts/install-deps fuzz

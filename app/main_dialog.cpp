@@ -196,15 +196,26 @@ void on_clean(window dialog, const clean_variant& v)
         if (v.mode >= MODE_DEHUM)
             read_ac_freq_box(dialog);
         read_threshold_box(dialog);
+        char counter_before[sizeof app.track_name];
+        copy_text(counter_before, sizeof counter_before, app.track_name);
         step_back_track_counter();   // the pass works on the last track recorded
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
         app.track_open = 1;
         app.track_open_button = v.own_id;
         get_window_text(dialog_item(dialog, v.own_id), app.track_open_caption, sizeof app.track_open_caption);
-        if (process_track(dialog, app.track_name, v.mode) == 0)
+        const int32_t result = process_track(dialog, app.track_name, v.mode);
+        if (result == 0)
             open_preview(app.cleaned_file_name);
         advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
+        if (result != 0) {
+            // Nothing was opened to preview or close: the dialog stays as it
+            // was before the click, the counter on the same track, so the
+            // user can mend the cause and press the button again.
+            app.track_open = 0;
+            copy_text(app.track_name, sizeof app.track_name, counter_before);
+            return;
+        }
         set_item_text(dialog, v.own_id, "Close track");
         enable_item(dialog, CMD_PLAY, true);
         enable_item(dialog, CMD_PAUSE, true);
@@ -263,8 +274,10 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
     case CMD_FADE_IN:
         stop_playback();   // the run replaces the preview file being played
+        format_text(app.status_text, sizeof app.status_text, "fade in processing  - file %s", app.track_name);
         if (process_track(dialog, app.track_name, MODE_FADE_IN) == 0)
             open_preview(app.cleaned_file_name);
+        set_item_text(dialog, IDC_STATUS, app.result_text);
         break;
     case CMD_PLAYBACK_REFILL: on_playback_refill(); break;
     case CMD_RECORD_BUFFER:

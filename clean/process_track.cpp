@@ -176,6 +176,9 @@ int clean_into_file(int mode)
 
     pass_io io = {&app.track_in_info, &app.track_out_info, show_on_view};
     const int result = run_clean_pass(pass_for_mode(mode), &io);
+    // Fade In ends on its own line, not the wide DeClicker's count after it.
+    if (result == 0 && mode == MODE_FADE_IN)
+        std::snprintf(app.result_text, sizeof app.result_text, "fade in complete");
     if (result == PASS_NO_WORK_AREA)
         fail(-1, "not enough memory to clean the track");
     else if (result == PASS_BAD_SETTING)

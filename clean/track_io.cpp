@@ -65,7 +65,12 @@ int make_cleaned_name(const char* name, int mode, char* out, int size)
     const size_t length = std::strlen(name);
     const char* slash = std::strrchr(name, '/');
     const size_t part = slash ? size_t(slash - name) + 1 : 0;   // where the file-name part starts
-    const bool in_front = length - part < 5;
+    // The letter takes the fifth character's place, unless that would land
+    // on the extension or its dot (side.wav, a.wav): then it goes in front,
+    // so the cleaned file keeps the track's extension.
+    const char* dot = std::strrchr(name + part, '.');
+    const size_t stem = dot ? size_t(dot - name) - part : length - part;
+    const bool in_front = stem <= 4;
     if (length + (in_front ? 1 : 0) + 1 > size_t(size))
         return -1;
     std::memcpy(out, name, part);

@@ -47,7 +47,8 @@ int refill_input();
 int write_output_buffer();
 
 // The cleaned file's name for `mode`: the letter d, n or f in place of the
-// fifth character of the file-name part, or in front of a shorter part.
+// fifth character of the file-name part, or in front of the part when that
+// character is missing or is the last dot or after it (side.wav: dside.wav).
 // 0, or -1 when the result does not fit `size` bytes.
 int make_cleaned_name(const char* name, int mode, char* out, int size);
 

@@ -1,11 +1,12 @@
 // The About box's template, 101, in English and in Polish: the same layout,
 // only the Polish credits line is 5 units narrower.
 #include "res/about_dialog.h"
+#include "res/version.h"
 
 namespace {
 
 const char* const ABOUT_FONT = "MS Sans Serif";
-const char* const VERSION_TEXT = "Version 1.0ß Build 001";
+const char* const VERSION_TEXT = "Version " TRACKMILL_VERSION;
 const char* const CONTACT_TEXT = "trackmill@example.org";
 // What a click on the link opens; read back from the control, so the
 // address is written only here.

@@ -2,7 +2,9 @@
 // shows blue and underlined, points with a hand and opens its address.
 #include "ui/about.h"
 
+#include <string>
 #include "core/app_state.h"
+#include "platform/system/system.h"
 #include "res/about_dialog.h"
 
 namespace {
@@ -89,10 +91,25 @@ msg_result link_wnd_proc(window w, unsigned message, wparam wp, lparam lp)
         return 0;
     case WM_LBUTTONUP: {
         call_window_proc(app.static_base_proc, w, message, wp, lp);
-        // The text itself is the address; a failure to open it passes silently.
+        // The documentation installed with the program opens in the desktop's
+        // viewer; a failure to open it passes silently.
+        char readme[1024];
+        if (installed_doc_file("README.md", readme, sizeof readme) > 0) {
+            open_document(readme);
+            return 0;
+        }
+        // Run from the build folder there is no installed copy: say where
+        // the documentation is instead of opening nothing.
         char address[LINK_TEXT_BYTES];
         get_window_text(w, address, sizeof address);
-        open_url(address);
+        const bool polish = ui_language() == LANG_POLISH;
+        const std::string text =
+            std::string(polish ? "Dokumentacja nie jest zainstalowana.\nTo plik README.md w katalogu źródeł "
+                                 "Trackmill oraz strony man trackmill(1) i trackmill-batch(1); w sieci: "
+                               : "The documentation is not installed.\nIt is README.md in Trackmill's source "
+                                 "folder and the man pages trackmill(1) and trackmill-batch(1); online: ") +
+            address;
+        message_box(nullptr, text.c_str(), "Trackmill", MB_OK | MB_ICONINFORMATION);
         return 0;
     }
     default:

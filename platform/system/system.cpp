@@ -229,3 +229,33 @@ void set_ui_language(ui_lang lang)
 {
     language = int(lang);
 }
+
+namespace {
+std::string doc_dir_override;   // set by tests; empty: beside the program
+}
+
+void installed_doc_dir_use(const char* dir)
+{
+    doc_dir_override = dir ? dir : "";
+}
+
+int installed_doc_file(const char* name, char* out, int size)
+{
+    std::string dir = doc_dir_override;
+    if (dir.empty()) {
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0)
+            return 0;
+        exe[n] = '\0';
+        const std::string bin(exe);
+        const size_t slash = bin.rfind('/');
+        if (slash == std::string::npos)
+            return 0;
+        dir = bin.substr(0, slash) + "/../share/doc/trackmill";
+    }
+    const std::string path = dir + "/" + name;
+    if (access(path.c_str(), R_OK) != 0)
+        return 0;
+    return full_path_name(path.c_str(), out, size);
+}

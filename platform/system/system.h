@@ -45,6 +45,12 @@ int disk_free_bytes(const char* dir, uint64_t* free_bytes);
 int full_path_name(const char* name, char* out, int size);
 // Test hooks: make the next free-space query fail with `code` (0 = work).
 void disk_free_fail(unsigned code);
+// The installed documentation file `name` (README.md): it lives in
+// PREFIX/share/doc/trackmill when the program runs from PREFIX/bin. Returns
+// the length of its absolute path in out, or 0 when it is not installed.
+int installed_doc_file(const char* name, char* out, int size);
+// Test hook: look in `dir` instead (null: beside the program again).
+void installed_doc_dir_use(const char* dir);
 
 // --- single instance -----------------------------------------------------
 // Takes the lock named `name` for the life of the process; the operating

@@ -137,6 +137,10 @@ void set_cursor(cursor_shape shape);
 // Opens a web address (http or https) in the user's browser, without
 // waiting for it. Returns 0 when handed on, -1 when refused or failed.
 int open_url(const char* url);
+// Opens a local document (a plain file named by its full path) in the
+// desktop's viewer for it, as a file address. 0 when handed on, -1 when
+// refused (not a plain file) or failed.
+int open_document(const char* path);
 // Starts a program (a path, or a name looked up in PATH) on its own: no
 // arguments, the program's environment and directory, none of our open
 // files, in a session of its own, never waited for by the caller. Returns

@@ -2,7 +2,10 @@
 // to the browser and programs started on their own, through the back end.
 #include "platform/window/window_backend.h"
 
+#include <sys/stat.h>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -89,6 +92,28 @@ int open_url(const char* url)
         return -1;
     const window_backend* b = window_core_backend();
     return b->open_url ? b->open_url(url) : -1;
+}
+
+int open_document(const char* path)
+{
+    // Only a plain file named by its full path: never a device, a folder
+    // or a program, which a file address would hand to whatever opens it.
+    struct stat st;
+    if (!path || path[0] != '/' || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    std::string url = "file://";
+    for (const char* c = path; *c; ++c) {
+        const uint8_t b = uint8_t(*c);
+        if (b <= 0x20 || b == 0x7F || b == '%' || b == '#' || b == '?') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", b);
+            url += escaped;
+        } else {
+            url += *c;
+        }
+    }
+    const window_backend* b = window_core_backend();
+    return b->open_url ? b->open_url(url.c_str()) : -1;
 }
 
 int start_program(const char* path)

@@ -84,7 +84,7 @@ TEST(BatchEncode, EveryTagMakesAFileOtherProgramsPlayWithNothingLost)
         const int ch = f.fmt.channels;
         // An odd length, so that the last buffer is short and its block partial.
         auto signal = write_input(dir, f.fmt.samples_per_sec, ch, f.fmt.samples_per_sec + 1234);
-        batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=" + c.spelling);
+        batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --overwrite --format=" + c.spelling);
         ASSERT_EQ(r.status, 0) << r.err;
 
         // The header is the capture writer's, for the chosen format, with a
@@ -129,7 +129,12 @@ TEST(BatchEncode, SamePcmCopiesEverySampleAndAnOldLongerFileIsReplaced)
     scratch_dir dir;
     auto signal = write_input(dir, 22050, 1, 10007);
     std::ofstream(dir.file("out.wav"), std::ios::binary) << std::string(100000, 'x');
-    batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=pcm,22050,1,16");
+    // Without --overwrite the old file is kept; with it, replaced whole.
+    batch_result kept = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=pcm,22050,1,16");
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.err.find("exists; --overwrite"), std::string::npos) << kept.err;
+    EXPECT_EQ(slurp(dir.file("out.wav")), std::string(100000, 'x'));
+    batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --overwrite --format=pcm,22050,1,16");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string in = slurp(dir.file("in.wav")), out = slurp(dir.file("out.wav"));
     EXPECT_EQ(out, in) << "header and every sample the same, nothing of the old file left";
@@ -143,7 +148,7 @@ TEST(BatchEncode, AFailedRunLeavesTheOldOutputAsItWas)
     const std::string old(5000, 'x');
     std::ofstream(dir.file("out.wav"), std::ios::binary) << old;
     // A file system that takes no file past 20 KiB.
-    batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --format=pcm,22050,1,16",
+    batch_result r = run_batch(dir, "encode '" + dir.file("in.wav") + "' '" + dir.file("out.wav") + "' --overwrite --format=pcm,22050,1,16",
                                "trap '' XFSZ; ulimit -f 20; ");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("failed (disk full?)"), std::string::npos) << r.err;
@@ -164,8 +169,8 @@ TEST(BatchEncode, RefusalsSayWhyAndWriteNothing)
         {"encode " + in + " '" + out + "' --format=gsm,8000,1", 1, "is made from 8000 Hz, 1 channel, 16-bit PCM"},
         {"encode " + in + " '" + out + "' --format=mp3,22050,2,64", 1, "44100 Hz, 2 channels"},
         {"encode " + in + " '" + out + "' --format=pcm,44100,2,8", 1, "8 bits PCM format not supported"},
-        {"encode " + in + " '" + out + "' --format=mp3,44100,2,100", 1, "bit rate"},
-        {"encode " + in + " '" + out + "' --format=wav", 1, "expected TAG,RATE,CHANNELS"},
+        {"encode " + in + " '" + out + "' --format=mp3,44100,2,100", 2, "bit rate"},
+        {"encode " + in + " '" + out + "' --format=wav", 2, "expected TAG,RATE,CHANNELS"},
         {"encode " + in + " '" + out + "'", 2, "needs --format"},
         {"encode " + in + " --format=pcm,44100,2,16", 2, "needs an input and an output"},
         {"encode " + in + " '" + out + "' x.wav --format=pcm,44100,2,16", 2, "too many"},

@@ -8,11 +8,16 @@
 #include <vector>
 #include "tests/support/main_dialog_fixture.h"
 #include "res/about_dialog.h"
+#include "res/version.h"
 #include "ui/about.h"
+#include "platform/system/system.h"
 
 namespace {
 
 const char* const LINK_ADDRESS = "https://trackmill.example.org/";
+// What the link opens: the README installed with the program (here, the
+// source folder's stands in for it).
+const char* const README_URL = "file://" TM_SOURCE_DIR "/README.md";
 
 // The link as the user meets it in a box that is open.
 struct link_seen {
@@ -47,13 +52,25 @@ void expect_working_link(window box)
     EXPECT_EQ(s.pointer, CURSOR_HAND);
 
     window link = dialog_item(box, IDC_ABOUT_LINK);
+    installed_doc_dir_use(TM_SOURCE_DIR);
     size_t before = headless_opened_urls().size();
     window_core_mouse_button(link, WM_LBUTTONDOWN, 5, 5);
     EXPECT_EQ(headless_opened_urls().size(), before) << "the press alone opens nothing";
     window_core_mouse_button(link, WM_LBUTTONUP, 5, 5);
     std::vector<std::string> urls = headless_opened_urls();
     ASSERT_EQ(urls.size(), before + 1);
-    EXPECT_EQ(urls.back(), LINK_ADDRESS);
+    EXPECT_EQ(urls.back(), README_URL);
+
+    // Without an installed README a box says where the documentation is.
+    installed_doc_dir_use("/nonexistent-trackmill-docs");
+    const size_t boxes = headless_message_boxes().size();
+    window_core_mouse_button(link, WM_LBUTTONUP, 5, 5);
+    EXPECT_EQ(headless_opened_urls().size(), before + 1);
+    ASSERT_EQ(headless_message_boxes().size(), boxes + 1);
+    const std::string told = headless_message_boxes().back().text;
+    EXPECT_NE(told.find("README.md"), std::string::npos) << told;
+    EXPECT_NE(told.find(LINK_ADDRESS), std::string::npos) << told;
+    installed_doc_dir_use(nullptr);
 }
 
 struct AboutBox : MainDialogTest {};
@@ -84,7 +101,7 @@ TEST_F(AboutBox, EveryOpeningGivesTheSameWorkingLinkAndOnlyThatStaticIsColoured)
     }
     EXPECT_EQ(headless_opened_urls().size(), 3u);
     EXPECT_EQ(app.link_control, nullptr);
-    EXPECT_TRUE(headless_message_boxes().empty());
+    EXPECT_EQ(headless_message_boxes().size(), 3u) << "one a link click without an installed README";
 }
 
 TEST_F(AboutBox, WithoutTheMainDialogTheLinkUnderlinesTheBoxsOwnFont)
@@ -189,7 +206,7 @@ TEST(AboutTemplate, BothLanguagesShareTheLayoutAndTheirOwnTexts)
     get_item_text(box, IDC_ABOUT_NAME, text, sizeof text);
     EXPECT_STREQ(text, "Magnetofon cyfrowy Auto-track");
     get_item_text(box, IDC_ABOUT_VERSION, text, sizeof text);
-    EXPECT_STREQ(text, "Version 1.0ß Build 001");
+    EXPECT_EQ(std::string(text), std::string("Version ") + TRACKMILL_VERSION);
     get_item_text(box, IDC_ABOUT_LINK, text, sizeof text);
     EXPECT_STREQ(text, LINK_ADDRESS);
     EXPECT_EQ(dialog_item(box, IDC_ABOUT_ICON)->kind, CTL_ICON);
@@ -199,16 +216,24 @@ TEST(AboutTemplate, BothLanguagesShareTheLayoutAndTheirOwnTexts)
     set_ui_language(LANG_ENGLISH);
 }
 
-TEST_F(MainDialogTest, MixerWithoutAVolumeControlDoesNothingVisible)
+TEST_F(MainDialogTest, MixerWithoutAVolumeControlNamesTheProgramsItLooksFor)
 {
-    open_dialog();
-    click(CMD_MIXER);
-    std::vector<std::string> asked = headless_started_programs();
-    ASSERT_FALSE(asked.empty());
-    EXPECT_EQ(asked.front(), "pavucontrol");
-    EXPECT_TRUE(headless_message_boxes().empty());
-    EXPECT_EQ(text(IDC_STATUS), "Idle");
-    EXPECT_TRUE(enabled(CMD_MIXER));
+    for (ui_lang lang : {LANG_ENGLISH, LANG_POLISH}) {
+        open_dialog(lang);
+        click(CMD_MIXER);
+        std::vector<std::string> asked = headless_started_programs();
+        ASSERT_FALSE(asked.empty());
+        EXPECT_EQ(asked.front(), "pavucontrol");
+        const std::vector<std::string> boxes = box_texts();
+        ASSERT_EQ(boxes.size(), 1u);
+        for (const char* program : {"pavucontrol", "pavucontrol-qt", "mate-volume-control"})
+            EXPECT_NE(boxes[0].find(program), std::string::npos) << boxes[0];
+        EXPECT_NE(boxes[0].find(lang == LANG_POLISH ? "Nie zainstalowano" : "No volume control"), std::string::npos);
+        EXPECT_TRUE(enabled(CMD_MIXER));
+        TearDown();
+        dialog = nullptr;
+        SetUp();
+    }
 }
 
 TEST_F(MainDialogTest, MixerStartsTheFirstVolumeControlInstalledAndNoOther)

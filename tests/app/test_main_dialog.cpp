@@ -2,10 +2,14 @@
 // both languages, its templates, the cleaning commands' naming and
 // captions, the button colours, the SignalRecord button's erase, Exit, and
 // the dispatch of posted commands.
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <vector>
 #include "tests/support/main_dialog_fixture.h"
+#include "platform/sound/sound.h"
 
 namespace {
 bool inside(const control_template& c, const dialog_template& t)
@@ -126,8 +130,39 @@ TEST(MainDialogTemplate, TheInterfaceLanguageChoosesTheTemplate)
     EXPECT_EQ(main_dialog_template(), main_dialog_template_for(LANG_ENGLISH));
 }
 
+// Runs a test in a fresh folder holding short silent tracks of the given
+// names, with the preview on the virtual card; the folder goes afterwards.
+struct TracksHere {
+    std::string dir, before;
+    explicit TracksHere(std::initializer_list<const char*> names)
+    {
+        char tmpl[] = "/tmp/tm-main-dialog-XXXXXX";
+        dir = mkdtemp(tmpl);
+        char cwd[4096];
+        before = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        EXPECT_EQ(chdir(dir.c_str()), 0);
+        const uint8_t header[44] = {'R', 'I', 'F', 'F', 36 + 200, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                                    16, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x88, 0x58, 1, 0, 2, 0, 16, 0,
+                                    'd', 'a', 't', 'a', 200, 0, 0, 0};
+        for (const char* name : names) {
+            FILE* f = std::fopen(name, "wb");
+            std::fwrite(header, 1, sizeof header, f);
+            std::fwrite(std::string(200, '\0').data(), 1, 200, f);
+            std::fclose(f);
+        }
+        sound_use_virtual("demo");
+    }
+    ~TracksHere()
+    {
+        sound_use_portaudio();
+        EXPECT_EQ(chdir(before.c_str()), 0);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
 TEST_F(MainDialogTest, DeClickerWorksOnTheLastTrackAndCloseTrackMovesOn)
 {
+    TracksHere tracks{"track4.wav"};
     open_dialog();
     std::strcpy(app.track_name, "track5.wav");
     click(CMD_DECLICKER);
@@ -151,6 +186,7 @@ TEST_F(MainDialogTest, DeClickerWorksOnTheLastTrackAndCloseTrackMovesOn)
 
 TEST_F(MainDialogTest, DeNoiserLocksDeClickerAndNamesItsOwnPass)
 {
+    TracksHere tracks{"track0.wav"};
     open_dialog(LANG_POLISH);
     std::strcpy(app.track_name, "track0.wav");
     click(CMD_DENOISER);

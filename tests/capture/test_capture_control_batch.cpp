@@ -71,7 +71,9 @@ TEST_F(BatchRecording, RecordRefusesWithoutTouchingAnything)
 
 TEST_F(BatchRecording, SplitCutsTheDemoSideIntoItsSongs)
 {
-    ASSERT_EQ(batch("split " + dir.path + " --bias"), 0) << output;
+    // The folder is made when it is not there yet.
+    const std::string sides = dir.file("sides");
+    ASSERT_EQ(batch("split " + sides + " --bias"), 0) << output;
     std::istringstream lines(output);
     std::string line;
     std::getline(lines, line);
@@ -83,7 +85,7 @@ TEST_F(BatchRecording, SplitCutsTheDemoSideIntoItsSongs)
     while (std::getline(lines, line)) {
         ASSERT_LT(n, demo_song_count()) << output;
         ASSERT_TRUE(std::regex_match(line, m, std::regex(R"((\S+) ([0-9.]+) ([0-9.]+))"))) << line;
-        EXPECT_EQ(m[1].str(), dir.file(("track" + std::to_string(n) + ".wav").c_str()));
+        EXPECT_EQ(m[1].str(), sides + "/track" + std::to_string(n) + ".wav");
         const demo_song song = demo_song_at(n);
         const double start = std::stod(m[2]), end = std::stod(m[3]);
         EXPECT_NEAR(start, song.first_frame / double(DEMO_RATE) + 0.2, 0.3) << line;
@@ -101,7 +103,7 @@ TEST_F(BatchRecording, SplitCutsTheDemoSideIntoItsSongs)
     EXPECT_EQ(n, demo_song_count()) << output;
 
     // A second split into the same directory would write over the tracks.
-    EXPECT_EQ(batch("split " + dir.path), 1) << output;
+    EXPECT_EQ(batch("split " + sides), 1) << output;
     EXPECT_NE(output.find("track0.wav exists"), std::string::npos) << output;
 }
 
@@ -112,5 +114,7 @@ TEST_F(BatchRecording, SplitOfASilentSourceFindsNoTake)
     ASSERT_EQ(std::system(("mkdir '" + tracks + "'").c_str()), 0);
     EXPECT_EQ(batch("split " + tracks + " --intro=0 --source=" + in), 1) << output;
     EXPECT_NE(output.find("no take"), std::string::npos) << output;
-    EXPECT_EQ(batch("split " + dir.file("missing")), 1) << output;
+    // Only the last folder of the path is made: a mistyped parent is told.
+    EXPECT_EQ(batch("split " + dir.file("missing/sides")), 1) << output;
+    EXPECT_NE(output.find("No such file"), std::string::npos) << output;
 }

@@ -70,16 +70,40 @@ TEST_F(DialogCleaningTest, DeClickerCleansTheLastTrackAndCloseTrackMovesOn)
     EXPECT_STREQ(app.track_name, (dir + "/track6.wav").c_str());
 }
 
+TEST_F(DialogCleaningTest, FadeInNamesTheFadeWhileItWorksAndReportsItsOwnLine)
+{
+    write_file(dir + "/track5.wav", wav_bytes(samples16(3000, 12000)));
+    open_dialog();
+    name_tracks();
+    click(CMD_FADE_IN);
+    EXPECT_EQ(std::string(app.status_text), "fade in processing  - file " + dir + "/track5.wav");
+    EXPECT_EQ(text(IDC_STATUS), "fade in complete");
+    EXPECT_TRUE(file_exists(dir + "/tracf5.wav"));
+}
+
 TEST_F(DialogCleaningTest, AMissingTrackIsToldAndTheStatusLineSaysTheRunFailed)
 {
     open_dialog();
     name_tracks();
     std::strcpy(app.result_text, "denoise process complete 9 corrections");
+    const std::string caption = text(CMD_DENOISER);
     click(CMD_DENOISER);
     EXPECT_EQ(box_texts(), std::vector<std::string>{"File not found/protected"});
     EXPECT_EQ(text(IDC_STATUS), "cleaning failed: the track cannot be opened");
     EXPECT_FALSE(file_exists(dir + "/tracn4.wav"));
     EXPECT_EQ(app.track_in, nullptr);
+    // The dialog is as it was: nothing to close or play, the counter in place.
+    EXPECT_EQ(text(CMD_DENOISER), caption);
+    EXPECT_FALSE(app.track_open);
+    EXPECT_FALSE(enabled(CMD_PLAY));
+    EXPECT_FALSE(enabled(CMD_PAUSE));
+    EXPECT_TRUE(enabled(CMD_DECLICKER));
+    EXPECT_STREQ(app.track_name, (dir + "/track5.wav").c_str());
+    // From track0, which does not step back, the counter stays on 0 too.
+    std::strcpy(app.track_name, (dir + "/track0.wav").c_str());
+    click(CMD_DECLICKER);
+    EXPECT_STREQ(app.track_name, (dir + "/track0.wav").c_str());
+    EXPECT_FALSE(app.track_open);
 }
 
 TEST_F(DialogCleaningTest, EachRestorationButtonCleansTheLastTrackAndClosesIt)

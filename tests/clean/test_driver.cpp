@@ -36,6 +36,12 @@ TEST(CleanedName, LetterReplacesTheFifthCharacterOfTheFileNamePart)
     EXPECT_EQ(cleaned("/r/abcde", MODE_DECLICK), "/r/abcdd");
     EXPECT_EQ(cleaned("t.wa", MODE_DECLICK), "dt.wa");
     EXPECT_EQ(cleaned("/rec/t.wa", MODE_DENOISE), "/rec/nt.wa");
+    // A fifth character on the last dot or after it goes in front: the extension stays.
+    EXPECT_EQ(cleaned("side.wav", MODE_DECLICK), "dside.wav");
+    EXPECT_EQ(cleaned("a.wav", MODE_DECLICK), "da.wav");
+    EXPECT_EQ(cleaned("/rec/ab.c.wav", MODE_FADE_IN), "/rec/fab.c.wav");
+    EXPECT_EQ(cleaned("/rec/track.wav", MODE_DENOISE), "/rec/tracn.wav");
+    EXPECT_EQ(cleaned("/r.wav/abcdefg", MODE_DECLICK), "/r.wav/abcddfg");
     EXPECT_EQ(cleaned(std::string(158, 'a').c_str(), MODE_DECLICK), std::string(4, 'a') + "d" + std::string(153, 'a'));
     EXPECT_EQ(cleaned(std::string(160, 'a').c_str(), MODE_DECLICK), "(too long)");
     EXPECT_EQ(cleaned(("/" + std::string(156, 'a') + "/t").c_str(), MODE_DECLICK), "(too long)");

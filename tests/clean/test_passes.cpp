@@ -306,6 +306,7 @@ TEST_F(FadeTest, BothRampsLastAFifthOfIntroMaxAtAnyRateAndChannelCount)
     track_layout t;
     t.rate = 8000;
     EXPECT_EQ(clean(samples16(2000, -1000), MODE_FADE_IN, t).samples()[0], 0);
+    EXPECT_STREQ(app.result_text, "fade in complete");
 }
 
 TEST_F(FadeTest, NoIntroMeansNoRamp)

@@ -74,6 +74,18 @@ TEST(DemoSide, AFailureSaysWhyAndLeavesNothingBehind)
     batch_result r = run_batch(dir, "demo-side");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("usage"), std::string::npos);
+    // Help is help, not the name of a file to write.
+    r = run_batch(dir, "demo-side --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: trackmill-batch demo-side OUT.wav"), std::string::npos) << r.out;
+
+    // An existing file is kept unless --overwrite says otherwise.
+    std::string kept = dir.file("kept.wav");
+    write_file(kept, {'o', 'l', 'd'});
+    r = run_batch(dir, "demo-side '" + kept + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(kept), (std::vector<uint8_t>{'o', 'l', 'd'}));
 
     std::string missing = dir.file("no/such/dir/side.wav");
     r = run_batch(dir, "demo-side '" + missing + "'");

@@ -56,6 +56,18 @@ TEST(WindowShell, OnlyWebAddressesAreHandedToTheDesktop)
     EXPECT_FALSE(window_core_is_web_address(nullptr));
 
     EXPECT_EQ(open_url("file:///etc/passwd"), -1);
+    // A document is opened as a file address only when it is a plain file
+    // named in full; blanks and the address's own marks are escaped.
+    EXPECT_EQ(open_document("/etc"), -1);
+    EXPECT_EQ(open_document("etc/passwd"), -1);
+    EXPECT_EQ(open_document("/dev/null"), -1);
+    EXPECT_EQ(open_document(nullptr), -1);
+    const std::string odd = testing::TempDir() + "read me #1?%.md";
+    std::fclose(std::fopen(odd.c_str(), "w"));
+    ASSERT_EQ(open_document(odd.c_str()), 0);
+    EXPECT_EQ(headless_opened_urls().back(), "file://" + testing::TempDir() + "read%20me%20%231%3F%25.md");
+    std::remove(odd.c_str());
+    headless_reset();
     EXPECT_EQ(open_url(nullptr), -1);
     EXPECT_TRUE(headless_opened_urls().empty()) << "a refused address never reaches the back end";
     EXPECT_EQ(open_url("https://trackmill.example.org/"), 0);

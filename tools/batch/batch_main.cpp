@@ -1,5 +1,6 @@
 // trackmill-batch: sub-command dispatch, --help and the exit status.
 #include "tools/batch/batch.h"
+#include "platform/window/window_backend.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,16 +35,20 @@ int batch_register(const batch_command& command)
     return int(commands().size());
 }
 
-batch_handler batch_find(const char* name)
+const batch_command* batch_find(const char* name)
 {
     for (const batch_command& c : commands())
         if (!std::strcmp(name, c.name))
-            return c.handler;
+            return &c;
     return nullptr;
 }
 
 int main(int argc, char** argv)
 {
+    // The headless window back end keeps a record of every drawing call for
+    // tests to read; here no one reads it, and over a long side it would
+    // grow with every buffer drawn.
+    window_core_set_draw_log(false);
     if (argc < 2) {
         print_help(stderr);
         return BATCH_USAGE;
@@ -52,8 +57,8 @@ int main(int argc, char** argv)
         print_help(stdout);
         return BATCH_DONE;
     }
-    if (batch_handler handler = batch_find(argv[1]))
-        return handler(argc - 1, argv + 1);
+    if (const batch_command* c = batch_find(argv[1]))
+        return c->handler(argc - 1, argv + 1);
     std::fprintf(stderr, "trackmill-batch: unknown command '%s' (try --help)\n", argv[1]);
     return BATCH_USAGE;
 }

@@ -16,32 +16,25 @@
 
 namespace {
 
-// The value of "--name=value", or null when `arg` is another argument.
-const char* option_value(const char* arg, const char* name)
-{
-    const size_t n = std::strlen(name);
-    return std::strncmp(arg, name, n) == 0 && arg[n] == '=' ? arg + n + 1 : nullptr;
-}
-
-// The options read as the dialog reads its boxes: a Threshold that is no
-// number is 11 and is kept within 1..45; an Intro Max that is no number is
-// 9 and is kept within 0..55.
-int16_t threshold_setting(const char* text)
+// The options read as the dialog reads its boxes: a Threshold is kept
+// within 1..45, an Intro Max within 0..55. A value that is no number is a
+// usage error (-1): the box would quietly take its usual value instead.
+int threshold_setting(const char* text)
 {
     uint64_t v;
-    return parse_box_number(text, &v) ? int16_t(v < 1 ? 1 : v > 45 ? 45 : v) : int16_t(11);
+    return batch_number(text, &v) ? int(v < 1 ? 1 : v > 45 ? 45 : v) : -1;
 }
-int32_t intro_setting(const char* text)
+int intro_setting(const char* text)
 {
     uint64_t v;
-    return parse_box_number(text, &v) ? int32_t(v > 55 ? 55 : v) : 9;
+    return batch_number(text, &v) ? int(v > 55 ? 55 : v) : -1;
 }
-// An AC sinus Freq as the dialog's box reads it: no number is 50 Hz, more
-// than 2048 is 2048. Whether it suits the track is the pass's to say.
-int16_t freq_setting(const char* text)
+// An AC sinus Freq as the dialog's box reads it: more than 2048 is 2048; no
+// number is a usage error (-1). Whether it suits the track is the pass's to say.
+int freq_setting(const char* text)
 {
     uint64_t v;
-    return parse_box_number(text, &v) ? int16_t(v > 2048 ? 2048 : v) : int16_t(50);
+    return batch_number(text, &v) ? int(v > 2048 ? 2048 : v) : -1;
 }
 // "LEFT,RIGHT", two levels of 0..65535. 0, or -1 when the text is not that.
 int bias_setting(const char* text, uint16_t levels[2])
@@ -60,8 +53,7 @@ int bias_setting(const char* text, uint16_t levels[2])
 
 int usage(const char* command, const char* why)
 {
-    std::fprintf(stderr, "trackmill-batch %s: %s (try --help)\n", command, why);
-    return BATCH_USAGE;
+    return batch_usage(command, why);
 }
 
 enum : unsigned { TAKES_THRESHOLD = 1, TAKES_BIAS = 2, TAKES_INTRO = 4, TAKES_FREQ = 8 };
@@ -70,18 +62,30 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
 {
     const char* command = argv[0];
     const char* track = nullptr;
+    bool overwrite = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* v;
-        if ((takes & TAKES_THRESHOLD) && (v = option_value(arg, "--threshold"))) {
-            app.filter_threshold = threshold_setting(v);
-        } else if ((takes & TAKES_BIAS) && (v = option_value(arg, "--bias"))) {
+        if ((takes & TAKES_THRESHOLD) && (v = batch_option_value(arg, "--threshold"))) {
+            const int k = threshold_setting(v);
+            if (k < 0)
+                return usage(command, "--threshold takes a number, 1 to 45");
+            app.filter_threshold = int16_t(k);
+        } else if ((takes & TAKES_BIAS) && (v = batch_option_value(arg, "--bias"))) {
             if (bias_setting(v, app.bias_level) != 0)
                 return usage(command, "--bias takes two levels of 0 to 65535: --bias=LEFT,RIGHT");
-        } else if ((takes & TAKES_INTRO) && (v = option_value(arg, "--intro"))) {
-            app.intro_max_seconds = intro_setting(v);
-        } else if ((takes & TAKES_FREQ) && (v = option_value(arg, "--freq"))) {
-            app.ac_sinus_freq = freq_setting(v);
+        } else if ((takes & TAKES_INTRO) && (v = batch_option_value(arg, "--intro"))) {
+            const int seconds = intro_setting(v);
+            if (seconds < 0)
+                return usage(command, "--intro takes a number of seconds, 0 to 55");
+            app.intro_max_seconds = seconds;
+        } else if ((takes & TAKES_FREQ) && (v = batch_option_value(arg, "--freq"))) {
+            const int hz = freq_setting(v);
+            if (hz < 0)
+                return usage(command, "--freq takes a number of hertz");
+            app.ac_sinus_freq = int16_t(hz);
+        } else if (!std::strcmp(arg, "--overwrite")) {
+            overwrite = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             return usage(command, (std::string("unknown option ") + arg).c_str());
         } else if (!track) {
@@ -92,6 +96,12 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
     }
     if (!track)
         return usage(command, "which track?");
+    // The cleaned file is the track's name with the pass's letter; one that
+    // is there already is kept unless told otherwise.
+    char cleaned[sizeof app.cleaned_file_name];
+    if (make_cleaned_name(track, mode, cleaned, sizeof cleaned) == 0 && std::strcmp(cleaned, track) != 0 &&
+        !batch_may_write(command, cleaned, overwrite))
+        return BATCH_FAILED;
 
     window_set_backend(headless_backend());
     // A successful run opens the preview's output device: the virtual card
@@ -154,11 +164,11 @@ int restore_command(int argc, char** argv)
 
 } // namespace
 
-BATCH_COMMAND("declick", "declick TRACK.wav [--threshold=K] [--bias=L,R]",
+BATCH_COMMAND("declick", "declick TRACK.wav [--threshold=K] [--bias=L,R] [--overwrite]",
               "remove clicks into the track's \"d\" file", declick_command);
-BATCH_COMMAND("denoise", "denoise TRACK.wav [--bias=L,R]", "reduce noise into the track's \"n\" file",
+BATCH_COMMAND("denoise", "denoise TRACK.wav [--bias=L,R] [--overwrite]", "reduce noise into the track's \"n\" file",
               denoise_command);
-BATCH_COMMAND("fadein", "fadein TRACK.wav [--intro=SECONDS] [--bias=L,R]", "fade the start in into the track's \"f\" file",
+BATCH_COMMAND("fadein", "fadein TRACK.wav [--intro=SECONDS] [--bias=L,R] [--overwrite]", "fade the start in into the track's \"f\" file",
               fadein_command);
 BATCH_COMMAND("dehum", "dehum TRACK.wav [--freq=HZ] [--threshold=K]",
               "remove mains hum and its harmonics into the track's \"a\" file", dehum_command);

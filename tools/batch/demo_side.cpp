@@ -73,24 +73,43 @@ std::string write_side(const char* path)
 
 int demo_side(int argc, char** argv)
 {
-    if (argc != 2 || !argv[1][0]) {
-        std::fprintf(stderr, "usage: trackmill-batch demo-side OUT.wav\n");
-        return BATCH_USAGE;
+    const char* target = nullptr;
+    bool overwrite = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::printf("usage: trackmill-batch demo-side OUT.wav [--overwrite]\n"
+                        "Writes the demo side of a record (songs parted by quiet grooves, with hiss and\n"
+                        "clicks) as a 44.1 kHz 16-bit stereo WAV file and prints each song's start and\n"
+                        "end in seconds. An existing OUT.wav is kept unless --overwrite is given.\n");
+            return BATCH_DONE;
+        }
+        if (!std::strcmp(argv[i], "--overwrite"))
+            overwrite = true;
+        else if (argv[i][0] == '-' && argv[i][1])
+            return batch_usage(argv[0], (std::string("unknown option ") + argv[i]).c_str());
+        else if (!target && argv[i][0])
+            target = argv[i];
+        else
+            return batch_usage(argv[0], "one file name");
     }
-    struct stat target;
-    if (stat(argv[1], &target) == 0 && S_ISDIR(target.st_mode)) {
-        std::fprintf(stderr, "trackmill-batch demo-side: %s: is a directory\n", argv[1]);
+    if (!target)
+        return batch_usage(argv[0], "which file?");
+    struct stat st;
+    if (stat(target, &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "trackmill-batch demo-side: %s: is a directory\n", target);
         return BATCH_FAILED;
     }
+    if (!batch_may_write("demo-side", target, overwrite))
+        return BATCH_FAILED;
     // Written beside the target and renamed at the end, so a failed run
     // leaves neither a broken file nor a damaged older one.
-    std::string part = std::string(argv[1]) + ".part";
+    std::string part = std::string(target) + ".part";
     std::string error = write_side(part.c_str());
-    if (error.empty() && std::rename(part.c_str(), argv[1]) != 0)
+    if (error.empty() && std::rename(part.c_str(), target) != 0)
         error = std::strerror(errno);
     if (!error.empty()) {
         std::remove(part.c_str());
-        std::fprintf(stderr, "trackmill-batch demo-side: %s: %s\n", argv[1], error.c_str());
+        std::fprintf(stderr, "trackmill-batch demo-side: %s: %s\n", target, error.c_str());
         return BATCH_FAILED;
     }
     for (int i = 0; i < demo_song_count(); ++i) {
@@ -102,5 +121,5 @@ int demo_side(int argc, char** argv)
 
 }  // namespace
 
-BATCH_COMMAND("demo-side", "demo-side OUT.wav",
+BATCH_COMMAND("demo-side", "demo-side OUT.wav [--overwrite]",
               "write the demo LP side as a WAV file; print each song's start and end (s)", demo_side);

@@ -27,7 +27,7 @@ int usage(const char* why)
 {
     std::fprintf(stderr,
                  "trackmill-batch encode: %s\n"
-                 "usage: trackmill-batch encode IN.wav OUT.wav --format=TAG,RATE,CHANNELS[,EXTRA]\n"
+                 "usage: trackmill-batch encode IN.wav OUT.wav --format=TAG,RATE,CHANNELS[,EXTRA] [--overwrite]\n"
                  "  (trackmill-batch formats lists the spellings)\n",
                  why);
     return BATCH_USAGE;
@@ -67,9 +67,12 @@ int encode(int argc, char** argv)
     const char* in_name = nullptr;
     const char* out_name = nullptr;
     const char* spelling = nullptr;
+    bool overwrite = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strncmp(argv[i], "--format=", 9))
             spelling = argv[i] + 9;
+        else if (!std::strcmp(argv[i], "--overwrite"))
+            overwrite = true;
         else if (argv[i][0] == '-' && argv[i][1])
             return usage((std::string("unknown option ") + argv[i]).c_str());
         else if (!in_name)
@@ -88,7 +91,7 @@ int encode(int argc, char** argv)
     format_area chosen;
     char why[200];
     if (acm_parse_spelling(spelling, &chosen, why, sizeof why) != 0)
-        return fail(why);
+        return usage(why);
     if (chosen.fmt.format_tag == WAVE_FORMAT_PCM && chosen.fmt.bits_per_sample == 8)
         return fail("8 bits PCM format not supported - choose 16 bits");
     pcm_input in;
@@ -104,6 +107,11 @@ int encode(int argc, char** argv)
                     pcm_words(capture.fmt));
     if (same_file(in_name, out_name))
         return fail(std::string(out_name) + " is the input file");
+    struct stat old_out;
+    if (stat(out_name, &old_out) == 0 && !S_ISREG(old_out.st_mode))
+        return fail(std::string(out_name) + " exists and is not a plain file");
+    if (!batch_may_write("encode", out_name, overwrite))
+        return BATCH_FAILED;
 
     // Failing stream calls are told in message boxes; here they go to stderr.
     headless_on_message_box([](const message_box_record& box) {
@@ -122,11 +130,6 @@ int encode(int argc, char** argv)
     // Only a plain file is ever replaced, and only by a whole new file: the
     // conversion goes into a file beside it that takes its name at the end,
     // so a failed run leaves the old file as it was.
-    struct stat old_out;
-    if (stat(out_name, &old_out) == 0 && !S_ISREG(old_out.st_mode)) {
-        release_conversion();
-        return fail(std::string(out_name) + " exists and is not a plain file");
-    }
     const std::string part_name = std::string(out_name) + ".part";
     std::remove(part_name.c_str());
     bool existed = false;
@@ -209,5 +212,5 @@ int encode(int argc, char** argv)
 }
 } // namespace
 
-BATCH_COMMAND("encode", "encode IN.wav OUT.wav --format=SPELLING",
+BATCH_COMMAND("encode", "encode IN.wav OUT.wav --format=SPELLING [--overwrite]",
               "convert a 16-bit PCM WAV file as a recording in that format would be", encode);

@@ -3,6 +3,8 @@
 // on the virtual card (fast by default) or the sound card. The batch tool
 // only clicks, types and answers as a user would, and watches the dialog.
 #include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +19,7 @@
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "capture/capture_control.h"
+#include "platform/acm/acm.h"
 #include "platform/file/riff.h"
 #include "platform/sound/demo_record.h"
 #include "platform/sound/sound.h"
@@ -74,6 +77,38 @@ bool run_until(const std::function<bool()>& done)
     return true;
 }
 
+// --- the running line, on a terminal only ------------------------------------------
+
+// A line kept up to date in place on a terminal (\r), drawn at most a few
+// times a second; nothing at all when the output goes to a file or a pipe,
+// where only the results belong.
+struct progress_line {
+    bool on = isatty(STDOUT_FILENO) == 1;
+    bool shown = false;
+    std::chrono::steady_clock::time_point last{};
+
+    template <typename... Args>
+    void show(const char* format, Args... args)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!on || now - last < std::chrono::milliseconds(200))
+            return;
+        last = now;
+        std::printf("\r\033[K");
+        std::printf(format, args...);
+        std::fflush(stdout);
+        shown = true;
+    }
+    void clear()
+    {
+        if (!shown)
+            return;
+        std::printf("\r\033[K");
+        std::fflush(stdout);
+        shown = false;
+    }
+} progress;
+
 // --- options shared by both commands ---------------------------------------------
 
 struct options {
@@ -99,8 +134,17 @@ const char* option_value(const char* arg, const char* name)
 
 int usage(const options& o, const std::string& why)
 {
-    std::fprintf(stderr, "trackmill-batch %s: %s (try --help)\n", o.command, why.c_str());
-    return BATCH_USAGE;
+    return batch_usage(o.command, why.c_str());
+}
+
+// A box's number typed on the command line: anything else is a typing error.
+bool box_number(const options& o, const char* name, const char* value)
+{
+    uint64_t v;
+    if (batch_number(value, &v))
+        return true;
+    usage(o, std::string(name) + " takes a number, not \"" + value + "\"");
+    return false;
 }
 
 int fail(const options& o, const std::string& why)
@@ -141,10 +185,16 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
             if (!parse_seconds(v, &o->seconds))
                 return usage(*o, "--seconds wants a number of seconds above 0, at most a day"), -1;
         } else if ((v = option_value(arg, "--intro")) && knows("--intro")) {
+            if (!box_number(*o, "--intro", v))
+                return -1;
             o->intro = v;
         } else if ((v = option_value(arg, "--buffer-size")) && knows("--buffer-size")) {
+            if (!box_number(*o, "--buffer-size", v))
+                return -1;
             o->buffer_size = v;
         } else if ((v = option_value(arg, "--buffers")) && knows("--buffers")) {
+            if (!box_number(*o, "--buffers", v))
+                return -1;
             o->buffer_count = v;
         } else if (!std::strcmp(arg, "--card")) {
             o->card = true;
@@ -169,6 +219,10 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
         return usage(*o, o->command == std::string("record") ? "which file?" : "which directory?"), -1;
     if (o->card && o->source)
         return usage(*o, "--card and --source exclude each other"), -1;
+    format_area spelt;
+    char why[200];
+    if (acm_parse_spelling(o->format, &spelt, why, sizeof why) != 0)
+        return usage(*o, std::string(why) + " (trackmill-batch formats lists the spellings)"), -1;
     return 0;
 }
 
@@ -323,12 +377,15 @@ int record_command(int argc, char** argv)
             stopped_by_us = true;
             headless_click(s.dialog, CMD_RECORD);
         }
+        if (app.recording && progress.on)
+            progress.show("%s", s.text(IDC_STATUS).c_str());
     };
     headless_click(s.dialog, CMD_RECORD);
     if (!app.recording)
         return fail(o, "the recording did not start");
     const bool ran = run_until([] { return !app.recording; });
     after_message = nullptr;
+    progress.clear();
     if (!ran) {
         s.close();
         return fail(o, "the sound device stopped delivering; the file holds what came before");
@@ -358,6 +415,10 @@ int split_command(int argc, char** argv)
     options o;
     if (parse(argc, argv, {"--seconds", "--intro", "--bias"}, &o) != 0)
         return BATCH_USAGE;
+    // A missing DIR is made, as the takes need somewhere to go; its parent
+    // is not: a mistyped path should not grow a tree of folders.
+    if (!exists(o.target) && mkdir(o.target, 0777) != 0)
+        return fail(o, std::string(o.target) + ": " + std::strerror(errno));
     if (!is_directory(o.target))
         return fail(o, std::string(o.target) + " is not a directory");
     const std::string base = std::string(o.target) + (o.target[std::strlen(o.target) - 1] == '/' ? "" : "/");
@@ -399,12 +460,29 @@ int split_command(int argc, char** argv)
     const uint32_t end_ms = uint32_t((play_seconds + (o.seconds > 0 ? 0 : app.intro_max_seconds + 10)) * 1000);
     headless_answer_box(IDYES);   // an eleventh take goes into track0.wav again
     std::vector<take_seen> takes;
+    size_t told = 0;   // takes whose line is out
+    // Each take's line goes out as soon as its file is finished, so a
+    // script or a person reading along sees the takes arrive.
+    auto tell_finished = [&](bool all) {
+        const size_t done = all || !app.recording ? takes.size() : takes.size() - 1;
+        for (; told < done; ++told) {
+            const take_seen& t = takes[told];
+            const double start = t.start_ms / 1000.0;
+            progress.clear();
+            std::printf("%s %.2f %.2f\n", t.file.c_str(), start, start + wav_seconds(t.file.c_str()));
+            std::fflush(stdout);
+        }
+    };
     int was_recording = 0;
     bool over = false;
     after_message = [&] {
         if (app.recording && !was_recording)
             takes.push_back({app.capture_file_name, app.record_start_tick - t0});
+        if (!app.recording && was_recording)
+            tell_finished(false);
         was_recording = app.recording;
+        progress.show("%.0f s of the side, %zu take%s", (get_tick_count() - t0) / 1000.0, takes.size(),
+                      takes.size() == 1 ? "" : "s");
         if (over || get_tick_count() - t0 < end_ms)
             return;
         // Time is up: a take still running ends, waiting stops.
@@ -422,11 +500,8 @@ int split_command(int argc, char** argv)
     after_message = nullptr;
     const bool stopped_early = !over && !app.recording && !app.signal_waiting;
     s.close();
-
-    for (const take_seen& t : takes) {
-        const double start = t.start_ms / 1000.0;
-        std::printf("%s %.2f %.2f\n", t.file.c_str(), start, start + wav_seconds(t.file.c_str()));
-    }
+    tell_finished(true);
+    progress.clear();
     if (!sound_is_virtual())
         std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
     if (!ran)

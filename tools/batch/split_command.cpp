@@ -104,8 +104,8 @@ bool is_autotrack_call(int argc, char** argv)
 int split_command(int argc, char** argv)
 {
     if (is_autotrack_call(argc, argv)) {
-        batch_handler autotrack = batch_find("autotrack");
-        return autotrack ? autotrack(argc, argv) : usage("auto-track is not built into this program");
+        const batch_command* autotrack = batch_find("autotrack");
+        return autotrack ? autotrack->handler(argc, argv) : usage("auto-track is not built into this program");
     }
     split_settings settings;
     const char* side_path = nullptr;
