@@ -2,7 +2,14 @@
 // recording leaves, the takes of the demo side against its songs, and the
 // refusals that leave everything as it was.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
 #include <fstream>
+#include <thread>
 #include <regex>
 #include <sstream>
 #include "platform/sound/demo_record.h"
@@ -20,6 +27,34 @@ struct BatchRecording : testing::Test {
     int batch(const std::string& args)
     {
         return run_command(std::string(TM_BATCH_PROGRAM) + " " + args, &output);
+    }
+    // The batch program running on its own; its stdout and stderr go to `log`.
+    pid_t start_batch(const std::string& args, const std::string& log)
+    {
+        const std::string command = std::string("exec '") + TM_BATCH_PROGRAM + "' " + args + " >'" + log + "' 2>&1";
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    static int exit_status(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Waits (at most 20 s) until `path` holds more than `bytes` bytes.
+    static bool grows_past(const std::string& path, off_t bytes)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            struct stat st;
+            if (stat(path.c_str(), &st) == 0 && st.st_size > bytes)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
     std::string source_file(const std::vector<int16_t>& samples)
     {
@@ -102,7 +137,7 @@ TEST_F(BatchRecording, SplitCutsTheDemoSideIntoItsSongs)
 
     // A second split into the same directory would write over the tracks.
     EXPECT_EQ(batch("split " + dir.path), 1) << output;
-    EXPECT_NE(output.find("track0.wav exists"), std::string::npos) << output;
+    EXPECT_NE(output.find(".wav exists: split into a directory without track files"), std::string::npos) << output;
 }
 
 TEST_F(BatchRecording, SplitOfASilentSourceFindsNoTake)
@@ -113,4 +148,64 @@ TEST_F(BatchRecording, SplitOfASilentSourceFindsNoTake)
     EXPECT_EQ(batch("split " + tracks + " --intro=0 --source=" + in), 1) << output;
     EXPECT_NE(output.find("no take"), std::string::npos) << output;
     EXPECT_EQ(batch("split " + dir.file("missing")), 1) << output;
+}
+
+TEST_F(BatchRecording, InterruptsEndRecordAndSplitAsStopDoes)
+{
+    std::string in = source_file(recording::counting_samples(30.0));
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const std::string out = dir.file(("rec" + std::to_string(sig) + ".wav").c_str());
+        pid_t pid = start_batch("record " + out + " --seconds=30 --speed=4 --source=" + in, dir.file("log"));
+        ASSERT_TRUE(grows_past(out, 44 + 176400));
+        kill(pid, sig);
+        EXPECT_EQ(exit_status(pid), 1);
+        const std::vector<uint8_t> log = sound_test::read_file(dir.file("log"));
+        EXPECT_NE(std::string(log.begin(), log.end()).find("interrupted"), std::string::npos);
+        read_result r = read_wave(out);
+        ASSERT_EQ(r.failed_at, "");
+        EXPECT_EQ(sound_test::read_file(out).size(), 44u + r.data_size) << "the file was finished";
+        EXPECT_LT(r.data_size, 20u * 176400);
+    }
+
+    std::vector<recording::stretch> parts = {{0.5, 0, 0}};
+    for (int i = 0; i < 8; ++i)
+        parts.insert(parts.end(), {{1.0, 5000, 5000}, {2.0, 0, 0}});
+    std::string side = source_file(recording::square_samples(parts));
+    pid_t pid = start_batch("split " + dir.path + " --intro=0 --speed=4 --source=" + side, dir.file("log"));
+    ASSERT_TRUE(grows_past(dir.file("track1.wav"), 44));
+    kill(pid, SIGINT);
+    EXPECT_EQ(exit_status(pid), 1);
+    const std::vector<uint8_t> log = sound_test::read_file(dir.file("log"));
+    const std::string said(log.begin(), log.end());
+    EXPECT_NE(said.find("interrupted"), std::string::npos) << said;
+    EXPECT_NE(said.find(dir.file("track1.wav") + " "), std::string::npos) << said;
+    read_result r = read_wave(dir.file("track1.wav"));
+    ASSERT_EQ(r.failed_at, "") << said;
+    EXPECT_EQ(sound_test::read_file(dir.file("track1.wav")).size(), 44u + r.data_size);
+}
+
+TEST_F(BatchRecording, ATakeFileAnotherRunCreatedIsKeptAndEndsTheSplit)
+{
+    std::vector<recording::stretch> parts = {{0.5, 0, 0}};
+    for (int i = 0; i < 4; ++i)
+        parts.insert(parts.end(), {{1.0, 5000, 5000}, {2.0, 0, 0}});
+    std::string side = source_file(recording::square_samples(parts));
+    std::string tracks = dir.file("tracks");
+    ASSERT_EQ(std::system(("mkdir '" + tracks + "'").c_str()), 0);
+    pid_t pid = start_batch("split " + tracks + " --intro=0 --speed=4 --source=" + side, dir.file("log"));
+    // The other run gets to the second take's name first.
+    ASSERT_TRUE(grows_past(tracks + "/track0.wav", 0));
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    sound_test::write_file(tracks + "/track1.wav", other);
+    EXPECT_EQ(exit_status(pid), 1);
+    const std::vector<uint8_t> log = sound_test::read_file(dir.file("log"));
+    const std::string said(log.begin(), log.end());
+    EXPECT_NE(said.find("track1.wav was created by someone else"), std::string::npos) << said;
+    EXPECT_TRUE(sound_test::read_file(tracks + "/track1.wav") == other);
+    EXPECT_NE(said.find(tracks + "/track0.wav 0."), std::string::npos) << said;
+    EXPECT_EQ(said.find(tracks + "/track1.wav 1"), std::string::npos) << said;
+    EXPECT_EQ(read_wave(tracks + "/track0.wav").failed_at, "");
+    struct stat st;
+    EXPECT_NE(stat((tracks + "/track2.wav").c_str(), &st), 0);
 }
