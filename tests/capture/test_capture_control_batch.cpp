@@ -93,6 +93,12 @@ TEST_F(BatchRecording, RecordRefusesWithoutTouchingAnything)
     EXPECT_NE(output.find("formats"), std::string::npos) << output;
     EXPECT_EQ(batch("record " + out + " --seconds=1 --source=" + dir.file("none.wav")), 1) << output;
     EXPECT_EQ(batch("record " + dir.path + " --seconds=1"), 1) << output;
+    // A FIFO with no writer is refused at once instead of waited on.
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run_command("timeout 20 " + std::string(TM_BATCH_PROGRAM) + " record " + out +
+                              " --seconds=1 --source=" + fifo, &output), 1) << output;
+    EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
     EXPECT_FALSE(std::ifstream(out).good()) << "nothing was created";
 
     std::vector<uint8_t> old = {'o', 'l', 'd'};

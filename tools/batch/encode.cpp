@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include "app/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
-#include "platform/file/riff.h"
+#include "platform/file/wav_reader.h"
 #include "platform/window/headless.h"
 #include "tools/batch/batch.h"
 
@@ -47,50 +49,60 @@ std::string pcm_words(const wave_format& f)
     return text;
 }
 
-// The input: its PCM format and the data chunk, positioned at its start.
+// The input: its PCM format and where its samples are.
 struct wav_input {
-    riff_file file = nullptr;
+    int fd = -1;
     format_area format = {};
-    uint32_t data_left = 0;
+    uint64_t at = 0;          // file offset of the next sample byte
+    uint64_t data_left = 0;   // sample bytes still to read
     ~wav_input()
     {
-        if (file)
-            riff_close(file);
+        if (fd >= 0)
+            close(fd);
     }
 };
 
 std::string open_input(const char* name, wav_input* in)
 {
-    riff_info info = {};
-    in->file = riff_open(name, &info, MMIO_READ);
-    if (!in->file) {
+    in->fd = wav_open(name);
+    if (in->fd == WAV_CANNOT_OPEN)
         return std::string("cannot open ") + name +
-               (info.error == MMIOERR_FILENOTFOUND ? ": no such file" : info.error == MMIOERR_ACCESSDENIED ? ": access denied" : "");
-    }
-    riff_chunk riff = {}, fmt = {}, data = {};
-    riff.form_type = FOURCC_WAVE;
-    if (riff_descend(in->file, &riff, nullptr, MMIO_FINDRIFF) != 0)
-        return std::string(name) + " is not a WAV file";
-    fmt.id = FOURCC_FMT;
-    if (riff_descend(in->file, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16)
-        return std::string(name) + " has no format chunk";
-    uint32_t take = fmt.size < FORMAT_AREA_BYTES ? fmt.size : FORMAT_AREA_BYTES;
-    if (riff_read(in->file, in->format.bytes, int32_t(take)) != int32_t(take))
-        return std::string(name) + " ends inside its format chunk";
-    if (riff_ascend(in->file, &fmt, 0) != 0)
-        return std::string(name) + " ends inside its format chunk";
-    const wave_format& f = in->format.fmt;
-    if (f.format_tag != WAVE_FORMAT_PCM || f.bits_per_sample != 16 || f.channels < 1 || f.channels > 2 ||
-        f.block_align != 2 * f.channels || f.samples_per_sec == 0)
+               (errno == ENOENT ? ": no such file" : errno == EACCES ? ": access denied" : "");
+    if (in->fd < 0)
+        return std::string(name) + " " + wav_error_text(in->fd);
+    wav_layout l;
+    const int r = wav_read_layout(in->fd, &l);
+    if (r != WAV_OK)
+        return std::string(name) + " " + wav_error_text(r);
+    const wave_format& f = l.format.fmt;
+    if (!wav_is_pcm16(l))
         return std::string(name) + " is not 16-bit PCM, mono or stereo (format tag " +
                std::to_string(f.format_tag) + ", " + std::to_string(f.bits_per_sample) + " bits, " +
                std::to_string(f.channels) + " channels)";
-    in->format.fmt.cb_size = 0;
-    data.id = FOURCC_DATA;
-    if (riff_descend(in->file, &data, &riff, MMIO_FINDCHUNK) != 0)
-        return std::string(name) + " has no data chunk";
-    in->data_left = data.size;
+    in->format = l.format;
+    in->at = l.data_offset;
+    in->data_left = l.data_bytes;
+    // A recording cut off: what is there is encoded.
+    if (l.data_size > l.data_bytes)
+        std::fprintf(stderr, "trackmill-batch encode: warning: %s ends %llu bytes before its data chunk does\n", name,
+                     static_cast<unsigned long long>(l.data_size - l.data_bytes));
     return "";
+}
+
+// Reads up to n bytes of samples; the count read (short at the end or on a failure).
+uint32_t read_input(wav_input* in, uint8_t* out, uint32_t n)
+{
+    uint32_t got = 0;
+    while (got < n) {
+        ssize_t r = pread(in->fd, out + got, n - got, off_t(in->at + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += uint32_t(r);
+    }
+    in->at += got;
+    return got;
 }
 
 bool same_file(const char* a, const char* b)
@@ -173,11 +185,21 @@ int encode(int argc, char** argv)
         release_conversion();
         return fail(std::string(out_name) + " exists and is not a plain file");
     }
-    const std::string part_name = std::string(out_name) + ".part";
-    std::remove(part_name.c_str());
-    bool existed = false;
-    app.capture_file_handle = plain_open_or_create(part_name.c_str(), &existed);
+    // A name of its own, never a file that is there already.
+    std::string part_name = std::string(out_name) + ".XXXXXX";
+    const int part_fd = mkostemp(part_name.data(), O_CLOEXEC);
+    if (part_fd < 0) {
+        release_conversion();
+        return fail(std::string("cannot create a file beside ") + out_name + ": " + std::strerror(errno));
+    }
+    // The new file gets the permissions a newly created output would have.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(part_fd, 0666 & ~mask);
+    close(part_fd);
+    app.capture_file_handle = plain_open_or_create(part_name.c_str(), nullptr);
     if (!app.capture_file_handle) {
+        std::remove(part_name.c_str());
         release_conversion();
         return fail(std::string("cannot create ") + part_name);
     }
@@ -188,13 +210,12 @@ int encode(int argc, char** argv)
     uint64_t frames = 0;
     const uint32_t buffer = app.record_buffer_bytes;
     while (ok) {
-        uint32_t want = in.data_left < buffer ? in.data_left : buffer;
-        int32_t got = want ? riff_read(in.file, app.conversion_block, int32_t(want)) : 0;
-        if (got < 0)
-            got = 0;   // a read error ends the input like its end
+        uint32_t want = in.data_left < buffer ? uint32_t(in.data_left) : buffer;
+        int32_t got = int32_t(read_input(&in, app.conversion_block, want));
         if (uint32_t(got) != want) {
-            std::fprintf(stderr, "trackmill-batch encode: warning: %s ends %u bytes before its data chunk does\n",
-                         in_name, unsigned(in.data_left - uint32_t(got)));
+            // A read error ends the input like its end.
+            std::fprintf(stderr, "trackmill-batch encode: warning: %s could not be read past %u more bytes\n",
+                         in_name, unsigned(got));
             in.data_left = 0;
         } else {
             in.data_left -= want;
@@ -251,7 +272,7 @@ int encode(int argc, char** argv)
     }
     if (!ok) {
         std::remove(part_name.c_str());   // no half-written file is left behind
-        return fail(write_failed ? std::string("writing ") + out_name + " failed (disk full?); nothing was kept"
+        return fail(write_failed ? std::string("writing ") + out_name + " failed: the disk may be full; nothing was kept"
                                  : std::string("the conversion failed; nothing was kept"));
     }
     std::printf("%s: %s, %llu frames in, %u bytes of audio\n", out_name, spelling, (unsigned long long)frames,

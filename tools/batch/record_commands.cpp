@@ -4,6 +4,7 @@
 // only clicks, types and answers as a user would, and watches the dialog.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <csignal>
 #include <chrono>
@@ -19,7 +20,7 @@
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "capture/capture_control.h"
-#include "platform/file/riff.h"
+#include "platform/file/wav_reader.h"
 #include "platform/sound/demo_record.h"
 #include "platform/sound/sound.h"
 #include "platform/system/system.h"
@@ -220,21 +221,14 @@ std::string choose_sound(const options& o)
 // Seconds of audio in a WAV file's data chunk; 0 when it cannot be read.
 double wav_seconds(const char* path)
 {
-    riff_info info = {};
-    riff_file f = riff_open(path, &info, MMIO_READ);
-    if (!f)
+    const int fd = wav_open(path);
+    if (fd < 0)
         return 0;
+    wav_layout l;
     double seconds = 0;
-    riff_chunk riff = {}, fmt = {}, data = {};
-    riff.form_type = FOURCC_WAVE;
-    fmt.id = FOURCC_FMT;
-    data.id = FOURCC_DATA;
-    wave_format w = {};
-    if (riff_descend(f, &riff, nullptr, MMIO_FINDRIFF) == 0 && riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 &&
-        riff_read(f, &w, 16) == 16 && riff_ascend(f, &fmt, 0) == 0 &&
-        riff_descend(f, &data, &riff, MMIO_FINDCHUNK) == 0 && w.avg_bytes_per_sec > 0)
-        seconds = data.size / double(w.avg_bytes_per_sec);
-    riff_close(f);
+    if (wav_read_layout(fd, &l) == WAV_OK && l.format.fmt.avg_bytes_per_sec > 0)
+        seconds = double(l.data_bytes) / l.format.fmt.avg_bytes_per_sec;
+    close(fd);
     return seconds;
 }
 
