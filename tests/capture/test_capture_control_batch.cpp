@@ -215,3 +215,70 @@ TEST_F(BatchRecording, ATakeFileAnotherRunCreatedIsKeptAndEndsTheSplit)
     struct stat st;
     EXPECT_NE(stat((tracks + "/track2.wav").c_str(), &st), 0);
 }
+
+TEST_F(BatchRecording, RepairSetsTheSizesFromTheLengthAndLeavesRightFilesAlone)
+{
+    const std::vector<uint8_t> samples = sound_test::samples_le(recording::counting_samples(0.5));   // 88,200 bytes
+    const std::vector<uint8_t> whole = sound_test::wav_bytes(44100, 2, 16, samples);
+    auto with_sizes = [&](uint32_t riff, uint32_t data, size_t keep) {
+        std::vector<uint8_t> b(whole.begin(), whole.begin() + long(keep));
+        for (int i = 0; i < 4; ++i) {
+            b[4 + i] = uint8_t(riff >> (8 * i));
+            b[40 + i] = uint8_t(data >> (8 * i));
+        }
+        return b;
+    };
+    const std::string f = dir.file("take.wav");
+    // The running sizes of a killed recording, and sizes short of the length:
+    // every whole frame counts, a torn last frame stays outside.
+    for (const auto& [riff, data] : {std::pair<uint32_t, uint32_t>{0x07F00000, 0x07E00000}, {36 + 400, 400}}) {
+        sound_test::write_file(f, with_sizes(riff, data, whole.size() - 2));
+        ASSERT_EQ(batch("repair " + f), 0) << output;
+        EXPECT_NE(output.find(std::to_string(data) + " -> 88196 bytes"), std::string::npos) << output;
+        EXPECT_NE(output.find(data == 400 ? "0.50 s recovered" : "0.00 s recovered"), std::string::npos) << output;
+        read_result r = read_wave(f);
+        EXPECT_EQ(r.data_size, 88196u);
+        EXPECT_EQ(sound_test::read_file(f), with_sizes(36 + 88196, 88196, whole.size() - 2));
+    }
+    // Right sizes: not a byte changes.
+    sound_test::write_file(f, whole);
+    ASSERT_EQ(batch("repair " + f), 0) << output;
+    EXPECT_NE(output.find("nothing to repair"), std::string::npos) << output;
+    EXPECT_TRUE(sound_test::read_file(f) == whole);
+    // An odd data size gets its pad byte.
+    std::vector<uint8_t> odd = sound_test::wav_bytes(8000, 1, 8, std::vector<uint8_t>(101, 0x80));
+    odd.resize(44 + 101);
+    odd[40] = odd[4] = 0;
+    sound_test::write_file(f, odd);
+    ASSERT_EQ(batch("repair " + f), 0) << output;
+    const std::vector<uint8_t> padded = sound_test::read_file(f);
+    ASSERT_EQ(padded.size(), 44u + 102);
+    EXPECT_EQ(recording::le32(padded, 4), 36u + 102);
+    EXPECT_EQ(recording::le32(padded, 40), 101u);
+    if (sox_available()) {
+        std::string report;
+        EXPECT_EQ(run_command("sox -V2 '" + f + "' -n", &report), 0);
+        EXPECT_EQ(report, "");
+    }
+    // Anything else is refused with the reason, and left as it was.
+    const std::vector<uint8_t> text = {'n', 'o', 't', ' ', 'a', ' ', 'W', 'A', 'V'};
+    sound_test::write_file(f, text);
+    EXPECT_EQ(batch("repair " + f), 1) << output;
+    EXPECT_NE(output.find("not a WAV file"), std::string::npos) << output;
+    std::vector<uint8_t> listed = with_sizes(36 + 400, 400, whole.size());
+    listed.resize(44 + 400);
+    for (char c : std::string("LIST\x04\0\0\0INFO", 12))
+        listed.push_back(uint8_t(c));
+    listed[4] = uint8_t(36 + 400 + 12 - 256);
+    listed[5] = 1;
+    sound_test::write_file(f, listed);
+    EXPECT_EQ(batch("repair " + f), 0) << output;
+    EXPECT_NE(output.find("nothing to repair"), std::string::npos) << output;
+    listed[4] = 0;
+    sound_test::write_file(f, listed);
+    EXPECT_EQ(batch("repair " + f), 1) << output;
+    EXPECT_NE(output.find("other chunks follow the data chunk"), std::string::npos) << output;
+    EXPECT_TRUE(sound_test::read_file(f) == listed);
+    EXPECT_EQ(batch("repair " + dir.file("none.wav")), 1) << output;
+    EXPECT_EQ(batch("repair"), 2) << output;
+}
