@@ -177,9 +177,22 @@ const clean_variant declicker = {CMD_DECLICKER, CMD_DENOISER, MODE_DECLICK,
 const clean_variant denoiser = {CMD_DENOISER, CMD_DECLICKER, MODE_DENOISE,
                                 "denoise processing  - file %s", "DeNoiser"};
 
+// A pass would read a track whose file a running capture (Record or a
+// take) is still writing: it is refused before anything is read or
+// written, and the status line says why. True when refused.
+bool refuse_while_capturing(window dialog)
+{
+    if (!app.recording)
+        return false;
+    set_item_text(dialog, IDC_STATUS, "Recording - stop it before cleaning a track");
+    return true;
+}
+
 void on_clean(window dialog, const clean_variant& v)
 {
     if (!app.track_open) {
+        if (refuse_while_capturing(dialog))
+            return;
         read_threshold_box(dialog);
         step_back_track_counter();   // the pass works on the last track recorded
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
@@ -242,6 +255,8 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
     case CMD_DENOISER: on_clean(dialog, denoiser); break;
     case CMD_FADE_IN:
+        if (refuse_while_capturing(dialog))
+            break;
         stop_playback();   // the run replaces the preview file being played
         process_track(dialog, app.track_name, MODE_FADE_IN);
         break;

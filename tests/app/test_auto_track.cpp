@@ -2,6 +2,7 @@
 // split of the demo side against its songs, what starts a take, the intro
 // allowance and the silence countdown, the eleventh take, a take that cannot
 // start, and SignalRecord pressed while a capture runs.
+#include <sys/stat.h>
 #include "app/track_naming.h"
 #include "platform/sound/demo_record.h"
 #include "tests/support/recording_session.h"
@@ -187,11 +188,24 @@ TEST_F(AutoTrack, ATwelveSongSideBecomesTrack0ToTrack11WithoutAQuestion)
     app.record_buffer_bytes = 2048;   // the countdown runs out after a second of silence
     headless_answer_box(IDYES);       // a Yes would let a take write over song 1
     click(CMD_SIGNAL_RECORD);
+    // DeNoiser and Fade In pressed while take 2 is written: refused, nothing read or written.
+    ASSERT_TRUE(pump_until([&] {
+        watch();
+        return takes.size() == 2 && app.recording;
+    }));
+    click(CMD_DENOISER);
+    EXPECT_EQ(text(IDC_STATUS), "Recording - stop it before cleaning a track");
+    EXPECT_EQ(text(CMD_DENOISER), "De&Noiser");
+    click(CMD_FADE_IN);
+    EXPECT_EQ(app.track_name, track(1));
     ASSERT_TRUE(pump_until([&] {
         watch();
         return takes.size() == 12 && takes[11].end_ms != 0;
     }));
     EXPECT_TRUE(box_texts().empty());
+    struct stat st;
+    EXPECT_NE(stat((dir.path + "/tracd0.wav").c_str(), &st), 0);
+    EXPECT_NE(stat((dir.path + "/tracd1.wav").c_str(), &st), 0);
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(takes[i].file, track(i));
         EXPECT_NEAR(seconds_in(track(i)), 1.5, 0.3) << i;
