@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include "app/app_state.h"
+#include "platform/system/system.h"
 
 namespace {
 
@@ -14,6 +15,25 @@ constexpr uint32_t RUNNING_DATA_SIZE = 0x07E00000;
 // The file's last append did not go whole into it (a full disk, or the
 // largest size reached): whatever comes after would not follow on.
 bool append_fell_short = false;
+
+// The clock's second of the last size patch while the file is written.
+uint32_t sizes_patched_second = 0;
+bool sizes_patched = false;
+
+// Once a second the header's sizes are set to the bytes the file holds by
+// now, so a recording that is killed (or a machine that loses power) leaves
+// a WAV file that lacks at most the last second. The data is written before
+// the sizes that count it, and the appends go on at the file's end.
+void keep_sizes_current()
+{
+    const uint32_t second = get_tick_count() / 1000;
+    if (sizes_patched && second == sizes_patched_second)
+        return;
+    sizes_patched = true;
+    sizes_patched_second = second;
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+    plain_seek(app.capture_file_handle, 0, SEEK_END);
+}
 
 void put_le32(uint8_t* p, uint32_t v)
 {
@@ -50,6 +70,7 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     // them (or, for a format no header can hold, not at all).
     app.capture_file_format = *chosen_format;
     append_fell_short = false;
+    sizes_patched = false;
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
@@ -59,12 +80,14 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     put_id(head + 8, "WAVE");
     put_id(head + 12, "fmt ");
     put_le32(head + 16, uint32_t(format_bytes));
-    plain_write(file, head, sizeof head);
-    plain_write(file, chosen_format->bytes, uint32_t(format_bytes));
     uint8_t data_head[8];
     put_id(data_head, "data");
     put_le32(data_head + 4, RUNNING_DATA_SIZE);
-    plain_write(file, data_head, sizeof data_head);
+    // A header the disk took only in part is no header: -1.
+    if (plain_write(file, head, sizeof head) != sizeof head ||
+        plain_write(file, chosen_format->bytes, uint32_t(format_bytes)) != uint32_t(format_bytes) ||
+        plain_write(file, data_head, sizeof data_head) != sizeof data_head)
+        return -1;
     return 0;
 }
 
@@ -98,6 +121,8 @@ void append_capture_data(uint32_t n)
     // Only what reached the file counts, so the header never claims bytes
     // that a full disk refused.
     app.data_bytes_written += written;
+    if (written > 0)
+        keep_sizes_current();
 }
 
 bool capture_append_fell_short()

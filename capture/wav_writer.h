@@ -6,9 +6,11 @@
 #include "platform/file/file.h"
 
 // Writes the header with placeholder sizes and keeps the format in
-// capture_file_format, which the appends and the size patch go by.
+// capture_file_format, which the appends and the size patch go by. -1 when
+// the format has no header or the disk did not take the whole header.
 int write_wav_header(plain_file file, const format_area* chosen_format);
-// The append step: writes n bytes of conversion_output to the capture file.
+// The append step: writes n bytes of conversion_output to the capture file,
+// and once a second sets the header's sizes to what the file holds by then.
 void append_capture_data(uint32_t n);
 // True once an append of the capture file begun last did not go whole into
 // it: the file then ends there, and nothing converted later may follow.

@@ -138,6 +138,30 @@ int64_t plain_seek(plain_file f, int64_t offset, int origin)
     return int64_t(at);
 }
 
+int plain_truncate(plain_file f, int64_t length)
+{
+    if (!f || length < 0) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    while (ftruncate(f->fd, off_t(length)) != 0) {
+        if (errno != EINTR) {
+            set_last_error(error_from_errno(errno));
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int plain_remove(const char* name)
+{
+    if (!name || unlink(name) != 0) {
+        set_last_error(name ? error_from_errno(errno) : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    return 0;
+}
+
 int plain_close(plain_file f)
 {
     if (!f)

@@ -22,6 +22,11 @@ uint32_t plain_write(plain_file f, const void* data, uint32_t count);
 // SEEK_SET, SEEK_CUR or SEEK_END; returns the new position, or -1 (last error
 // ERROR_INVALID_PARAMETER for a position before the start).
 int64_t plain_seek(plain_file f, int64_t offset, int origin);
+// Cuts the file to `length` bytes (an overwritten file loses its old tail);
+// 0, or -1 with the last error set.
+int plain_truncate(plain_file f, int64_t length);
+// Removes the file `name` (a capture file that never got its header); 0 or -1.
+int plain_remove(const char* name);
 // Closes the file; 0, or -1 when the system reports a failure (the handle is
 // gone either way). Null is ignored and gives 0.
 int plain_close(plain_file f);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <random>
 #include <thread>
 #include <regex>
 #include <sstream>
@@ -101,13 +102,17 @@ TEST_F(BatchRecording, RecordRefusesWithoutTouchingAnything)
     EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
     EXPECT_FALSE(std::ifstream(out).good()) << "nothing was created";
 
-    std::vector<uint8_t> old = {'o', 'l', 'd'};
+    std::vector<uint8_t> old(500000, 'o');   // longer than the new recording
     sound_test::write_file(out, old);
     EXPECT_EQ(batch("record " + out + " --seconds=1"), 1) << output;
     EXPECT_NE(output.find("--overwrite"), std::string::npos) << output;
     EXPECT_TRUE(sound_test::read_file(out) == old);
     EXPECT_EQ(batch("record " + out + " --seconds=1 --overwrite"), 0) << output;
-    EXPECT_EQ(read_wave(out).failed_at, "");
+    read_result r = read_wave(out);
+    EXPECT_EQ(r.failed_at, "");
+    const std::vector<uint8_t> now = sound_test::read_file(out);
+    EXPECT_EQ(now.size(), recording::le32(now, 4) + 8u) << "no old tail after the new recording";
+    EXPECT_EQ(now.size(), 44u + r.data_size);
 }
 
 TEST_F(BatchRecording, SplitCutsTheDemoSideIntoItsSongs)
@@ -281,4 +286,51 @@ TEST_F(BatchRecording, RepairSetsTheSizesFromTheLengthAndLeavesRightFilesAlone)
     EXPECT_TRUE(sound_test::read_file(f) == listed);
     EXPECT_EQ(batch("repair " + dir.file("none.wav")), 1) << output;
     EXPECT_EQ(batch("repair"), 2) << output;
+}
+
+// A recording killed at a random moment (kill -9, a crash, a power cut) is
+// a WAV file that sox reads without a warning and that lacks at most the
+// last second of what reached the file.
+TEST_F(BatchRecording, AKilledRecordingIsAWavFileShortOfAtMostASecond)
+{
+    SKIP_WITHOUT_SOX();
+    std::vector<int16_t> source = recording::counting_samples(12.0);
+    std::string in = source_file(source);
+    const std::vector<uint8_t> want = sound_test::samples_le(source);
+    std::mt19937 pick(std::random_device{}());
+    std::uniform_int_distribution<int> moment_ms(1200, 2600);
+    for (int run = 0; run < 3; ++run) {
+        const int after_ms = moment_ms(pick);
+        SCOPED_TRACE("killed after " + std::to_string(after_ms) + " ms");
+        const std::string out = dir.file(("killed" + std::to_string(run) + ".wav").c_str());
+        pid_t pid = start_batch("record " + out + " --seconds=10 --speed=1 --source=" + in, dir.file("log"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+        kill(pid, SIGKILL);
+        exit_status(pid);
+        std::string report;
+        EXPECT_EQ(run_command("sox '" + out + "' -n", &report), 0);
+        EXPECT_EQ(report, "") << "sox warns";
+        const std::vector<uint8_t> file = sound_test::read_file(out);
+        ASSERT_GE(file.size(), 44u);
+        read_result r = read_wave(out);
+        ASSERT_EQ(r.failed_at, "");
+        EXPECT_GE(r.data_size + 176400, file.size() - 44) << "at most a second is not counted";
+        EXPECT_GT(r.data_size, 0u);
+        ASSERT_LE(r.data.size(), want.size());
+        EXPECT_TRUE(std::equal(r.data.begin(), r.data.end(), want.begin()));
+    }
+}
+
+TEST_F(BatchRecording, AHeaderTheDiskDoesNotTakeLeavesNoFileAndNoTake)
+{
+    const std::string out = dir.file("rec.wav");
+    const std::string full = "trap '' XFSZ; ulimit -f 0; ";
+    EXPECT_EQ(run_command(full + TM_BATCH_PROGRAM + " record " + out + " --seconds=1", &output), 1) << output;
+    EXPECT_NE(output.find("the disk may be full"), std::string::npos) << output;
+    struct stat st;
+    EXPECT_NE(stat(out.c_str(), &st), 0) << "no empty file is left";
+    EXPECT_EQ(run_command(full + TM_BATCH_PROGRAM + " split " + dir.path, &output), 1) << output;
+    EXPECT_NE(output.find("the disk may be full"), std::string::npos) << output;
+    EXPECT_EQ(output.find("track0.wav "), std::string::npos) << "no take is listed";
+    EXPECT_NE(stat(dir.file("track0.wav").c_str(), &st), 0);
 }

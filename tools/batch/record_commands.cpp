@@ -326,8 +326,7 @@ int record_command(int argc, char** argv)
         return fail(o, std::string(o.target) + " is a directory");
     if (exists(o.target) && !o.overwrite)
         return fail(o, std::string(o.target) +
-                           " exists; --overwrite records over it as the dialog does (from its first byte, "
-                           "a longer file keeping its length)");
+                           " exists; --overwrite records over it as the dialog does (the old file is replaced)");
     std::string problem = choose_sound(o);
     if (!problem.empty())
         return fail(o, problem);
