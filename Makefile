@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test screenshot bench fuzz clean
+.PHONY: all deps configure build run test check-sanitize screenshot bench fuzz clean
 
 all: build
 
@@ -22,6 +22,19 @@ run: build
 test: build
 	@scripts/run-tests $(BUILD)
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the tests with threads (capture, playback and its timer) under
+# ThreadSanitizer, each in a build directory of its own.
+check-sanitize: deps
+	@cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_ASAN=ON >/dev/null
+	@cmake --build $(BUILD)-asan -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		scripts/run-tests $(BUILD)-asan
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_TSAN=ON >/dev/null
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target trackmill-batch test_capture test_playback
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		scripts/run-tests $(BUILD)-tsan -R '^(BatchRecording|CaptureCallbacks|CaptureControl|WavWriter|PlaybackTest|ViewRowsTest|TimerTest)\.'
+
 screenshot: build
 	@scripts/screenshots $(BUILD)
 
@@ -33,4 +46,4 @@ fuzz:
 	@scripts/run-fuzz
 
 clean:
-	rm -rf $(BUILD) build-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-fuzz

@@ -2,9 +2,9 @@
 // reach their thresholds, records a take into the next track file, ends it
 // after a stretch of silence and arms again, so that one side of a record
 // becomes a row of numbered track files. All on the dialog's thread.
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/capture_modes.h"
-#include "app/ids.h"
+#include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
 #include "app/track_naming.h"

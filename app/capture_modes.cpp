@@ -1,19 +1,19 @@
 // The capture modes: Record and Monitor with their buttons, BiasAdjust and
-// the bias it measures, the level of a buffer and the meter, and the write
-// path that every recording's buffers go through. All on the dialog's
-// thread; the device callbacks only post the buffers here.
+// the bias it measures, the meter, and what the dialog shows of the write
+// path. All on the dialog's thread; the device callbacks only post here.
 #include "app/capture_modes.h"
 
 #include <cstring>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
+#include "capture/record_path.h"
 #include "capture/wav_writer.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 #include "platform/system/system.h"
 
 namespace {
@@ -66,7 +66,7 @@ int read_file_box(window dialog)
     char name[FILE_BOX_BYTES];
     int n = get_item_text(dialog, IDC_FILE_BOX, name, sizeof name);
     if (n >= int(sizeof app.capture_file_name)) {
-        message_box(nullptr, "Filename too long", "Trackmill", MB_OK);
+        message_box(nullptr, "Filename too long", APP_CAPTION, MB_OK);
         return -1;
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, name);
@@ -82,43 +82,10 @@ void requeue_or_die(wave_header* header)
 
 } // namespace
 
-void measure_levels(const uint8_t* buffer, uint32_t length, int32_t* left, int32_t* right)
-{
-    // Every second frame of 16-bit stereo. The sums are kept wide so that
-    // a buffer of any size gives its true mean; D is the number of frames
-    // measured, and a buffer without one whole measured frame reads as 0.
-    const uint32_t frames = length / 4;
-    const uint32_t measured = length / 8;
-    if (!buffer || measured == 0) {
-        *left = *right = 0;
-        return;
-    }
-    uint64_t sum_left = 0, sum_right = 0;
-    for (uint32_t k = 0; k < frames; k += 2) {
-        const uint8_t* p = buffer + 4 * size_t(k);
-        int32_t l = int16_t(uint16_t(p[0] | (p[1] << 8)));
-        int32_t r = int16_t(uint16_t(p[2] | (p[3] << 8)));
-        sum_left += uint32_t(l < 0 ? -l : l);
-        sum_right += uint32_t(r < 0 ? -r : r);
-    }
-    *left = int32_t(sum_left / measured);
-    *right = int32_t(sum_right / measured);
-}
-
 void draw_meter()
 {
     draw_level_bars(bar_length(app.current_level[0]), bar_length(app.current_level[1]),
                     bar_length(app.previous_level[0]), bar_length(app.previous_level[1]));
-}
-
-bool returned_by_ring(const wave_header* header)
-{
-    const CaptureBufferRing& ring = app.capture_ring;
-    if (!header || !ring.device || header < ring.headers || header >= ring.headers + ring.buffer_count)
-        return false;
-    // A header that a stopped ring returned may have been queued again by
-    // the ring opened after it: its old message is not for this ring.
-    return header->data && (header->flags & WHDR_DONE) && !(header->flags & WHDR_INQUEUE);
 }
 
 void on_record(window dialog)
@@ -247,23 +214,9 @@ void on_record_buffer(window dialog, wave_header* header)
         set_item_text(dialog, IDC_STATUS, line);
     }
 
-    // What the device recorded, never more: a buffer whose size is not a
-    // whole number of frames ends in bytes the device did not fill, and
-    // those must not go into the file between two frames.
-    uint32_t take = header->bytes_recorded < app.record_buffer_bytes ? header->bytes_recorded : app.record_buffer_bytes;
-    uint32_t n = 0;
-    if (app.conversion_block && app.conversion_stream) {
-        std::memcpy(app.conversion_block, header->data, take);
-        app.conversion_header.src_length = take;
-        n = convert_buffer(app.conversion_stream);
-        app.conversion_header.src_length = app.record_buffer_bytes;
-    }
-    // Whether this buffer would carry the file past what its 32-bit sizes hold.
-    const bool at_size_limit =
-        n > max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
-    append_capture_data(n);
-
-    if (!app.signal_waiting && app.last_write_count != n) {
+    const record_write_result written = write_record_buffer(header);
+    const bool at_size_limit = written == RECORD_AT_SIZE_LIMIT;
+    if (!app.signal_waiting && written != RECORD_WRITTEN) {
         // The disk is full (or the file at its largest): the recording ends
         // here, its file finished. The user is told, and the dialog goes back
         // to Idle; a "Stop" left showing would start a new recording over
@@ -280,7 +233,7 @@ void on_record_buffer(window dialog, wave_header* header)
                                     "The recording was stopped; what was recorded is kept."
                                   : "The recording file could not be written: the disk may be full.\n"
                                     "The recording was stopped; what was recorded is kept.",
-                    "Trackmill", MB_OK | MB_ICONWARNING);
+                    APP_CAPTION, MB_OK | MB_ICONWARNING);
     } else {
         requeue_or_die(header);
     }

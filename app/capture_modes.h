@@ -4,13 +4,10 @@
 #include <cstdint>
 #include "platform/window/window.h"
 #include "platform/sound/sound.h"
+#include "capture/record_path.h"
 
-void measure_levels(const uint8_t* buffer, uint32_t length, int32_t* left, int32_t* right);
 // The level bars from current_level and previous_level.
 void draw_meter();
-// The header belongs to the running ring and the device has given it back
-// (a stopped ring's late message for a header queued again is not).
-bool returned_by_ring(const wave_header* header);
 
 void on_record(window dialog);                  // command 1
 void on_monitor(window dialog);                 // command 82

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/capture_modes.h"
-#include "app/ids.h"
+#include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
 #include "app/track_naming.h"
@@ -15,13 +15,12 @@
 #include "capture/capture_control.h"
 #include "capture/wav_writer.h"
 #include "clean/process_track.h"
-#include "playback/displays.h"
+#include "clean/track_io.h"
+#include "ui/displays.h"
 #include "playback/playback.h"
 #include "ui/about.h"
 
 namespace {
-
-const char* const APP_CAPTION = "Trackmill";
 
 void show_unsigned(window dialog, int id, uint32_t value)
 {
@@ -133,7 +132,7 @@ void on_play(window dialog)
     const int32_t started = start_playback();
     if (started < 0) {
         if (started == PLAYBACK_NO_MEMORY) {
-            message_box(nullptr, "Critical memory error", "Track Mill", MB_OK);
+            message_box(nullptr, "Critical memory error", MEMORY_ERROR_CAPTION, MB_OK);
             post_message(dialog, WM_CLOSE, 0, 0);
         }
         return;
@@ -197,7 +196,8 @@ void on_clean(window dialog, const clean_variant& v)
         step_back_track_counter();   // the pass works on the last track recorded
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
         app.track_open = 1;
-        process_track(dialog, app.track_name, v.mode);
+        if (process_track(dialog, app.track_name, v.mode) == 0)
+            open_preview(app.cleaned_file_name);
         advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
         set_item_text(dialog, v.own_id, "Close track");
@@ -209,10 +209,7 @@ void on_clean(window dialog, const clean_variant& v)
     // Close track. A preview still playing stops first: its next buffers
     // would be read from the file closed here.
     stop_playback();
-    if (app.track_in) {
-        riff_close(app.track_in);
-        app.track_in = nullptr;
-    }
+    close_preview();
     app.track_open = 0;
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, false);
@@ -258,7 +255,8 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
         if (refuse_while_capturing(dialog))
             break;
         stop_playback();   // the run replaces the preview file being played
-        process_track(dialog, app.track_name, MODE_FADE_IN);
+        if (process_track(dialog, app.track_name, MODE_FADE_IN) == 0)
+            open_preview(app.cleaned_file_name);
         break;
     case CMD_AC_SINUS_REMOVE:
     case CMD_MONO_STEREO:

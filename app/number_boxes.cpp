@@ -3,8 +3,8 @@
 // Threshold of 256 is 45, never 0).
 #include "app/number_boxes.h"
 
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 
 namespace {
 

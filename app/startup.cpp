@@ -3,8 +3,10 @@
 #include "app/startup.h"
 
 #include <cstdlib>
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
+#include "clean/track_io.h"
 #include "playback/playback.h"
 #include "platform/sound/sound.h"
 #include "platform/system/system.h"
@@ -12,7 +14,6 @@
 #include "res/strings.h"
 
 namespace {
-const char* const APP_CAPTION = "Trackmill";
 const char* const INSTANCE_LOCK_NAME = "mxlo";
 constexpr int STRING_BYTES = 192;
 
@@ -52,10 +53,7 @@ void release_resources()
         kill_play_timer();
         app.play_timer = 0;
     }
-    if (app.track_in) {
-        riff_close(app.track_in);
-        app.track_in = nullptr;
-    }
+    close_preview();
     if (app.play_device) {
         wave_out_close(app.play_device);
         app.play_device = nullptr;

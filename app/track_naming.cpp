@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 namespace {
 char* counter_char()

@@ -18,7 +18,7 @@
 #include <ctime>
 #include <sys/resource.h>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "platform/file/riff.h"
 #include "platform/sound/sound.h"
@@ -198,8 +198,6 @@ int main(int argc, char** argv)
             const double c0 = cpu_seconds(), w0 = wall_seconds();
             const int32_t r = process_track(nullptr, track.c_str(), p.mode);
             const double c = cpu_seconds() - c0, w = wall_seconds() - w0;
-            if (app.track_in)
-                riff_close(app.track_in);   // the preview, reopened by the run
             app.track_in = nullptr;
             if (r != 0) {
                 std::fprintf(stderr, "bench_clean: %s failed (%d): %s\n", p.name, int(r), app.result_text);

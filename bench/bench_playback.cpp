@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "playback/playback.h"
 #include "platform/sound/sound.h"
@@ -94,7 +94,7 @@ int main()
     timer_use_manual(true);
     sound_use_virtual("demo");
     sound_pace_fast();
-    if (reopen_cleaned_track(name.c_str()) != 0 || open_wave_out(&record, quiet) != 0)
+    if (reopen_preview(name.c_str()) != 0 || open_wave_out(&record, quiet) != 0)
         return 1;
     record.input_buffer_bytes = app.track_in_info.buffer_size;
     app.track_open = 1;

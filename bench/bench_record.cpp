@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "capture/capture_control.h"

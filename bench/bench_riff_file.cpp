@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/wav_writer.h"
 #include "platform/file/file.h"
 #include "platform/file/riff.h"
@@ -46,7 +46,7 @@ int main()
     write_wav_header(app.capture_file_handle, &fmt);
     app.data_bytes_written = 0;
     for (uint32_t i = 0; i < buffers; ++i)
-        append_capture_data(8192);
+        append_capture_data(app.conversion_output, 8192);
     patch_wav_sizes(app.capture_file_handle, &fmt, app.data_bytes_written);
     plain_close(app.capture_file_handle);
     double capture_s = seconds_since(start);

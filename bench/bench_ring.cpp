@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture_ring.h"
 #include "platform/sound/sound.h"
 #include "platform/system/system.h"

@@ -8,12 +8,12 @@
 // start then finds everything free.
 #include "capture/capture_control.h"
 
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 #include "platform/file/file.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
@@ -197,7 +197,7 @@ int start_capture(const char* file_name, wave_callback callback)
         close_ring();
         return -1;
     }
-    if (existed && message_box(nullptr, "Overwrite current file ?!", "Trackmill",
+    if (existed && message_box(nullptr, "Overwrite current file ?!", APP_CAPTION,
                                MB_YESNO | MB_ICONQUESTION | MB_TOPMOST) == IDNO) {
         // Nothing has been written: the existing file is left as it was.
         plain_close(app.capture_file_handle);
@@ -217,8 +217,8 @@ int start_capture(const char* file_name, wave_callback callback)
         return -1;
     }
     if (write_wav_header(app.capture_file_handle, &ring->chosen_format) != 0) {
-        // Not even the header went in (a full disk): no empty file is left
-        // to pass for a recording.
+        // A file without its header is no recording (a full disk): told,
+        // not begun, and no empty file is left to pass for one.
         plain_close(app.capture_file_handle);
         app.capture_file_handle = nullptr;
         plain_remove(file_name);
@@ -257,7 +257,10 @@ int end_capture()
         // unless a buffer before them was lost to a full disk or the largest
         // size: the file then ends with the last buffer that went in whole.
         if (app.conversion_stream && app.capture_file_handle && !capture_append_fell_short())
-            append_capture_data(finish_conversion(app.conversion_stream));
+            {
+            const uint32_t tail = finish_conversion(app.conversion_stream);
+            append_capture_data(app.conversion_output, tail);
+        }
         unsigned code = acm_stream_unprepare_header(app.conversion_stream, &app.conversion_header, 0);
         if (code) {
             acm_error("acmStreamUnprepareHeader", code);
@@ -273,8 +276,9 @@ int end_capture()
         if (result != 0)
             release_conversion();
         free_conversion_block();
-        if (app.capture_file_handle)
-            patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+        if (app.capture_file_handle &&
+            patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written) != 0)
+            api_failure("WriteFile");
     }
     if (app.capture_file_handle) {
         plain_close(app.capture_file_handle);

@@ -15,4 +15,3 @@ void record_buffer_callback(void* device, unsigned message, uintptr_t instance, 
 void monitor_buffer_callback(void* device, unsigned message, uintptr_t instance, uintptr_t p1, uintptr_t p2);
 void track_buffer_callback(void* device, unsigned message, uintptr_t instance, uintptr_t p1, uintptr_t p2);
 void signal_buffer_callback(void* device, unsigned message, uintptr_t instance, uintptr_t p1, uintptr_t p2);
-void playback_done_callback(void* device, unsigned message, uintptr_t instance, uintptr_t p1, uintptr_t p2);

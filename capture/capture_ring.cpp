@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/wav_writer.h"
 #include "platform/acm/acm.h"
 #include "platform/file/file.h"

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "platform/window/window.h"
 #include "res/strings.h"
 
@@ -36,7 +36,7 @@ int choose_format(CaptureBufferRing* ring)
         // 8-bit PCM is refused before it reaches chosen_format, so a cancel
         // after the refusal leaves the earlier choice whole.
         if (f->format_tag == WAVE_FORMAT_PCM && f->bits_per_sample == 8) {
-            message_box(app.main_dialog, "8 bits PCM format not supported - choose 16 bits", "Trackmill", MB_OK);
+            message_box(app.main_dialog, "8 bits PCM format not supported - choose 16 bits", APP_CAPTION, MB_OK);
             continue;
         }
         std::memset(&ring->chosen_format, 0, sizeof ring->chosen_format);
@@ -143,7 +143,7 @@ unsigned convert_part(acm_stream stream, uint8_t* src, uint32_t length, uint32_t
 }
 } // namespace
 
-uint32_t convert_buffer(acm_stream stream)
+uint32_t convert_buffer(acm_stream stream, const uint8_t* data, uint32_t length)
 {
     // The codec takes whole blocks only. What is left at the end of a buffer
     // (less than a block) is held over and goes in front of the next buffer,
@@ -152,7 +152,8 @@ uint32_t convert_buffer(acm_stream stream)
     acm_stream_header& h = app.conversion_header;
     uint8_t* const source = app.conversion_block;
     uint8_t* const held = app.conversion_output + app.conversion_output_bytes;
-    const uint32_t length = h.src_length;
+    if (data != source)
+        std::memcpy(source, data, length);
     const uint32_t block = app.conversion_source_block;
     uint32_t start = 0, made = 0, used = 0, part = 0;
     unsigned code = 0;

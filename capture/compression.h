@@ -11,10 +11,12 @@ int choose_format(CaptureBufferRing* ring);     // 0 after a choice, -1 on cance
 // its block released). Allocates conversion_block (calloc): the source
 // area, conversion_output, then room for one source block held over.
 acm_stream open_conversion(const wave_format* source, const wave_format* destination);
-// Converts the source area's whole blocks; a partial block at its end is held
-// over and converted in front of the next buffer. Bytes produced, 0 after a
-// report (that buffer is dropped).
-uint32_t convert_buffer(acm_stream stream);
+// Converts the whole blocks of `length` bytes at `data` (copied into the
+// source area unless they are there already, at most one record buffer); a
+// partial block at the end is held over and converted in front of the next
+// buffer. Bytes produced into conversion_output, 0 after a report (that
+// buffer is dropped).
+uint32_t convert_buffer(acm_stream stream, const uint8_t* data, uint32_t length);
 // The end of a recording: converts the held-over tail, made up to a block
 // with silence, and whatever the codec still holds (an encoder's look-ahead)
 // into conversion_output. Bytes produced, 0 when there was nothing or after

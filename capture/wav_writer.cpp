@@ -1,9 +1,11 @@
 // The capture file: the RIFF/WAVE header with placeholder sizes, the append
 // of each converted buffer, the size patch, and the choice of the file name.
 #include "capture/wav_writer.h"
+
 #include <cstdio>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "platform/system/byte_order.h"
 #include "platform/system/system.h"
 
 namespace {
@@ -11,37 +13,6 @@ namespace {
 // Sizes the header carries while a recording runs; the patch replaces them.
 constexpr uint32_t RUNNING_RIFF_SIZE = 0x07F00000;
 constexpr uint32_t RUNNING_DATA_SIZE = 0x07E00000;
-
-// The file's last append did not go whole into it (a full disk, or the
-// largest size reached): whatever comes after would not follow on.
-bool append_fell_short = false;
-
-// The clock's second of the last size patch while the file is written.
-uint32_t sizes_patched_second = 0;
-bool sizes_patched = false;
-
-// Once a second the header's sizes are set to the bytes the file holds by
-// now, so a recording that is killed (or a machine that loses power) leaves
-// a WAV file that lacks at most the last second. The data is written before
-// the sizes that count it, and the appends go on at the file's end.
-void keep_sizes_current()
-{
-    const uint32_t second = get_tick_count() / 1000;
-    if (sizes_patched && second == sizes_patched_second)
-        return;
-    sizes_patched = true;
-    sizes_patched_second = second;
-    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
-    plain_seek(app.capture_file_handle, 0, SEEK_END);
-}
-
-void put_le32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 void put_id(uint8_t* p, const char* id)
 {
@@ -61,6 +32,21 @@ int32_t format_chunk_bytes(const format_area* chosen_format)
     return int32_t(18 + extra);
 }
 
+// Once a second the header's sizes are set to the bytes the file holds by
+// now, so a recording that is killed (or a machine that loses power) leaves
+// a WAV file that lacks at most the last second. The data is written before
+// the sizes that count it, and the appends go on at the file's end.
+void keep_sizes_current()
+{
+    const uint32_t second = get_tick_count() / 1000;
+    if (app.sizes_patched && second == app.sizes_patched_second)
+        return;
+    app.sizes_patched = true;
+    app.sizes_patched_second = second;
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+    plain_seek(app.capture_file_handle, 0, SEEK_END);
+}
+
 } // namespace
 
 int write_wav_header(plain_file file, const format_area* chosen_format)
@@ -69,21 +55,20 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     // the recordings after it: its sizes are patched where this header has
     // them (or, for a format no header can hold, not at all).
     app.capture_file_format = *chosen_format;
-    append_fell_short = false;
-    sizes_patched = false;
+    app.append_fell_short = false;
+    app.sizes_patched = false;
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
     uint8_t head[20];
     put_id(head, "RIFF");
-    put_le32(head + 4, RUNNING_RIFF_SIZE);
+    store_le32(head + 4, RUNNING_RIFF_SIZE);
     put_id(head + 8, "WAVE");
     put_id(head + 12, "fmt ");
-    put_le32(head + 16, uint32_t(format_bytes));
+    store_le32(head + 16, uint32_t(format_bytes));
     uint8_t data_head[8];
     put_id(data_head, "data");
-    put_le32(data_head + 4, RUNNING_DATA_SIZE);
-    // A header the disk took only in part is no header: -1.
+    store_le32(data_head + 4, RUNNING_DATA_SIZE);
     if (plain_write(file, head, sizeof head) != sizeof head ||
         plain_write(file, chosen_format->bytes, uint32_t(format_bytes)) != uint32_t(format_bytes) ||
         plain_write(file, data_head, sizeof data_head) != sizeof data_head)
@@ -100,7 +85,7 @@ uint32_t max_capture_data_bytes(const format_area* chosen_format)
     return UINT32_MAX - 20 - uint32_t(format_bytes);
 }
 
-void append_capture_data(uint32_t n)
+void append_capture_data(const uint8_t* data, uint32_t n)
 {
     if (n == 0) {
         app.last_write_count = 0;
@@ -112,12 +97,12 @@ void append_capture_data(uint32_t n)
     uint32_t room = max_capture_data_bytes(&app.capture_file_format) - app.data_bytes_written;
     if (app.data_bytes_written > max_capture_data_bytes(&app.capture_file_format) || n > room) {
         app.last_write_count = 0;
-        append_fell_short = true;
+        app.append_fell_short = true;
         return;
     }
-    uint32_t written = plain_write(app.capture_file_handle, app.conversion_output, n);
+    uint32_t written = plain_write(app.capture_file_handle, data, n);
     app.last_write_count = written;
-    append_fell_short = append_fell_short || written != n;
+    app.append_fell_short = app.append_fell_short || written != n;
     // Only what reached the file counts, so the header never claims bytes
     // that a full disk refused.
     app.data_bytes_written += written;
@@ -127,35 +112,32 @@ void append_capture_data(uint32_t n)
 
 bool capture_append_fell_short()
 {
-    return append_fell_short;
+    return app.append_fell_short;
 }
 
-void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes)
+int patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes)
 {
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
-        return;
-    plain_seek(file, 4, SEEK_SET);
-    write_le32(20 + uint32_t(format_bytes) + data_bytes, file);
-    plain_seek(file, 24 + format_bytes, SEEK_SET);
-    write_le32(data_bytes, file);
+        return 0;   // no header holds this format's sizes
+    bool ok = plain_seek(file, 4, SEEK_SET) >= 0 && write_le32(20 + uint32_t(format_bytes) + data_bytes, file);
+    ok = plain_seek(file, 24 + format_bytes, SEEK_SET) >= 0 && write_le32(data_bytes, file) && ok;
+    return ok ? 0 : -1;
 }
 
-void write_le32(uint32_t value, plain_file file)
+bool write_le32(uint32_t value, plain_file file)
 {
-    write_le16(uint16_t(value & 0xFFFF), file);
-    write_le16(uint16_t(value >> 16), file);
+    return write_le16(uint16_t(value & 0xFFFF), file) && write_le16(uint16_t(value >> 16), file);
 }
 
-void write_le16(uint16_t value, plain_file file)
+bool write_le16(uint16_t value, plain_file file)
 {
-    write_byte(uint8_t(value & 0xFF), file);
-    write_byte(uint8_t(value >> 8), file);
+    return write_byte(uint8_t(value & 0xFF), file) && write_byte(uint8_t(value >> 8), file);
 }
 
-void write_byte(uint8_t value, plain_file file)
+bool write_byte(uint8_t value, plain_file file)
 {
-    plain_write(file, &value, 1);
+    return plain_write(file, &value, 1) == 1;
 }
 
 int choose_capture_file()

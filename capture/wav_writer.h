@@ -6,20 +6,23 @@
 #include "platform/file/file.h"
 
 // Writes the header with placeholder sizes and keeps the format in
-// capture_file_format, which the appends and the size patch go by. -1 when
-// the format has no header or the disk did not take the whole header.
+// capture_file_format, which the appends and the size patch go by. 0, or -1
+// when the format has no header or the file did not take the header whole.
 int write_wav_header(plain_file file, const format_area* chosen_format);
-// The append step: writes n bytes of conversion_output to the capture file,
-// and once a second sets the header's sizes to what the file holds by then.
-void append_capture_data(uint32_t n);
+// The append step: writes `n` bytes from `data` to the capture file;
+// last_write_count and data_bytes_written count what it took. Once a second
+// it sets the header's sizes to what the file holds by then.
+void append_capture_data(const uint8_t* data, uint32_t n);
 // True once an append of the capture file begun last did not go whole into
 // it: the file then ends there, and nothing converted later may follow.
 bool capture_append_fell_short();
-// The size patch: RIFF size and data size from data_bytes.
-void patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
-void write_le32(uint32_t value, plain_file file);
-void write_le16(uint16_t value, plain_file file);
-void write_byte(uint8_t value, plain_file file);
+// The size patch: RIFF size and data size from data_bytes. 0, or -1 when
+// the file did not take them (both are tried).
+int patch_wav_sizes(plain_file file, const format_area* chosen_format, uint32_t data_bytes);
+// Little-endian stores into the file; false when it did not take them.
+bool write_le32(uint32_t value, plain_file file);
+bool write_le16(uint16_t value, plain_file file);
+bool write_byte(uint8_t value, plain_file file);
 int choose_capture_file();                      // 1 when a name was chosen
 // The largest data size whose RIFF size still fits in 32 bits; an append
 // that would pass it writes nothing (the recording then ends as on a full disk).

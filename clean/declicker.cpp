@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 #include <vector>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "clean/track_io.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 namespace {
 
@@ -25,30 +25,7 @@ constexpr int16_t SLOPE_STEP = 4500;     // the right channel's largest limited 
 constexpr int32_t SLOPE_LIMIT = 4500;    // slope_limit as it always is (quiet_frames counts on it)
 constexpr int32_t QUIET_STRETCH = 8;     // quiet frames in a row worth a quiet try
 
-// State of the running pass between calls. The histories live in the line
-// while the pass runs and go back to the work area's tables when it ends,
-// so the next pass finds its two unreset entries where they were.
-struct declick_state {
-    history_line line;
-    std::vector<int16_t> line_frames;   // the line's memory, sized when a pass starts
-    int pushed[2];          // frames of this call each channel's history has taken in
-    int16_t smoothed_left, smoothed_right;
-    uint32_t residual_sum;
-    int32_t slope_run;      // per call
-    int32_t wi;             // write position: samples into the current output block
-    int32_t block_cap;      // samples the current output block holds
-    uint8_t* block_start;   // the output buffer's position when the block began
-    int event_current, event_last;
-    int event_records;      // records in the list (the work blocks setting)
-    int channels;
-    int window;
-    bool line_loaded;
-    int16_t* smoothed;      // area 0
-    int16_t* image;         // the output image: the samples are put right into the
-                            // output buffer, repairs and all (area 3 stays unused)
-    event_record* events;
-};
-declick_state run;
+declick_state& run = app.declick_run;
 
 int32_t block_bytes()
 {
@@ -474,51 +451,54 @@ void keep_history(int32_t frames)
     run.pushed[0] = run.pushed[1] = 0;
 }
 
-int run_pass(int window_setting)
+pass_result start_run(pass_io* io, int window_setting)
 {
-    if (!app.work_area || block_bytes() < app.track_out_info.buffer_size) {
+    if (!app.work_area || block_bytes() < io->out->buffer_size) {
         if (alloc_work_area(5) < 0)
-            return -1;
+            return PASS_NO_WORK_AREA;
     }
     // The line holds the history, a carried frame and a whole input buffer;
     // its memory is taken here, once for the pass, and kept for the next.
-    const size_t line_samples =
-        size_t(MAX_WINDOW + 2 + 1) * 2 + size_t(std::max(app.track_in_info.buffer_size, 0)) / 2;
+    const size_t line_samples = size_t(MAX_WINDOW + 2 + 1) * 2 + size_t(std::max(io->in->buffer_size, 0)) / 2;
     try {
         run.line_frames.resize(std::max(run.line_frames.size(), line_samples));
     } catch (const std::bad_alloc&) {
-        return -1;
+        return PASS_NO_WORK_AREA;
     }
     std::memset(app.work_area, 0, size_t(2 * block_bytes()));
     run.smoothed = reinterpret_cast<int16_t*>(app.work_area);
     run.events = reinterpret_cast<event_record*>(app.work_area + 4 * block_bytes());
-    int32_t total = int32_t(track_frames());
+    run.frames_left = int32_t(track_frames());
     run.channels = track_channels();
     run.window = std::clamp(window_setting, 1, MAX_WINDOW);
     run.event_records = std::max(1, int(app.work_blocks));
     run.line_loaded = false;
-    const int k = run.window;
-    const int frame_bytes = track_frame_bytes();
-    riff_info& in = app.track_in_info;
+    riff_info& in = *io->in;
 
-    int count = int((input_data_end() - in.next) / frame_bytes);
-    int r = declick_frames(&in.next, nullptr, k, count, nullptr);
+    const int count = int((input_data_end() - in.next) / track_frame_bytes());
+    const int r = declick_frames(&in.next, nullptr, run.window, count, nullptr);
     if (r < 0) {
         finish_run();
-        return r;
+        return pass_result(r);
     }
     ++app.buffers_done;
-    total -= r;
+    run.frames_left -= r;
+    return PASS_OK;
+}
 
+pass_result flow_run(pass_io* io)
+{
+    const int frame_bytes = track_frame_bytes();
+    riff_info& in = *io->in;
     uint8_t carry[4];
-    while (total > 0) {
+    while (run.frames_left > 0) {
         const int left_over = int(input_data_end() - in.next);
         if (left_over >= frame_bytes)
             break;   // the buffer is not used up
         // A frame cut by the buffer's end is finished from the next buffer.
         std::memcpy(carry, in.next, size_t(left_over));
         in.next += left_over;
-        draw_wave_view(app.view_count, app.view_points, nullptr);
+        io->show_points(app.view_count, app.view_points);
         app.view_count = 0;
         app.view_cursor = 0;
         if (refill_input() != 0)
@@ -532,21 +512,51 @@ int run_pass(int window_setting)
             in.next += need;
             carried = carry;
         }
-        r = declick_frames(&in.next, input_data_end(), k, in.buffer_size / frame_bytes, carried);
-        if (r < 0) {
-            finish_run();
-            return r;
-        }
-        total -= r;
+        const int r = declick_frames(&in.next, input_data_end(), run.window, in.buffer_size / frame_bytes, carried);
+        if (r < 0)
+            return pass_result(r);
+        run.frames_left -= r;
         ++app.buffers_done;
     }
-    r = declick_frames(&in.next, input_data_end(), k, 0, nullptr);
+    return PASS_OK;
+}
+
+pass_result drain_run(pass_io* io, pass_result so_far)
+{
+    if (so_far != PASS_OK) {
+        finish_run();
+        return so_far;
+    }
+    const int r = declick_frames(&io->in->next, input_data_end(), run.window, 0, nullptr);
     finish_run();
     if (r < 0)
-        return r;
+        return pass_result(r);
     std::snprintf(app.result_text, sizeof app.result_text, "declick process complete %d corrections",
                   int(app.correction_count));
-    return 0;
+    return PASS_OK;
+}
+
+pass_result declick_start(pass_io* io)
+{
+    return start_run(io, app.filter_threshold);
+}
+
+// The wide pass after a fade-in: the window 45, from where the input stands.
+// filter_threshold reads 45 while it runs and gets its value back when the
+// pass succeeds.
+pass_result wide_start(pass_io* io)
+{
+    run.kept_threshold = app.filter_threshold;
+    app.filter_threshold = MAX_WINDOW;
+    return start_run(io, app.filter_threshold);
+}
+
+pass_result wide_drain(pass_io* io, pass_result so_far)
+{
+    const pass_result r = drain_run(io, so_far);
+    if (r == PASS_OK)
+        app.filter_threshold = run.kept_threshold;
+    return r;
 }
 
 } // namespace
@@ -661,17 +671,5 @@ int declick_frames(uint8_t** position, const uint8_t* end, int window, int count
     return frames;
 }
 
-int declick_pass()
-{
-    return run_pass(app.filter_threshold);
-}
-
-int declick_wide_pass()
-{
-    const int16_t kept = app.filter_threshold;
-    app.filter_threshold = MAX_WINDOW;
-    const int r = run_pass(app.filter_threshold);
-    if (r == 0)
-        app.filter_threshold = kept;
-    return r;
-}
+const clean_pass declicker_pass = {'d', declick_start, flow_run, drain_run, nullptr};
+const clean_pass declick_wide_pass = {0, wide_start, flow_run, wide_drain, nullptr};

@@ -4,6 +4,8 @@
 // Threads: the dialog's thread only; the pass runs inside the command.
 #pragma once
 #include <cstdint>
+#include "clean/clean_state.h"
+#include "clean/pass.h"
 
 // One record of the event list (16 bytes in the work area); peak 0 is empty.
 struct event_record {
@@ -14,12 +16,11 @@ struct event_record {
 };
 static_assert(sizeof(event_record) == 16, "event records are 16 bytes");
 
-// The DeClicker pass with the window `filter_threshold`. 0, -1 (no work
-// area) or -6 (the cleaned file cannot be written).
-int declick_pass();
+// The DeClicker pass with the window `filter_threshold`.
+extern const clean_pass declicker_pass;
 // The same pass with the window 45, continuing from where the input stands
 // (after the fade-in). filter_threshold reads 45 while it runs.
-int declick_wide_pass();
+extern const clean_pass declick_wide_pass;
 
 // One input buffer's worth of frames. `position` is the input read position,
 // advanced here; `end` the end of the sample data in the buffer, or null for
@@ -63,18 +64,6 @@ inline int16_t mean_of_sum(int32_t sum, int64_t multiplier)
     return int16_t(int32_t((int64_t(sum) * multiplier) >> 40) - (sum >> 31));
 }
 
-// The histories of a running pass, kept for speed as one line of frames,
-// oldest first: the window + 2 frames of history, then the frames of the
-// current call. A channel's running sum covers its window + 2 newest
-// entries, so a mean costs one add, one subtract and one multiplication,
-// and equals moving_mean's on the same history bit for bit.
-struct history_line {
-    int16_t* frames;     // interleaved, `channels` samples a frame
-    int channels;        // 1 or 2
-    int window;          // 1..45
-    int32_t sum[2];      // per channel: the window + 2 newest entries
-    int64_t multiplier;  // mean_multiplier(window)
-};
 // Frames 0 .. window + 1 from the channels' history tables (newest first),
 // and the sums.
 void line_load(history_line* line, const int16_t* left, const int16_t* right);

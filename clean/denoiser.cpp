@@ -9,9 +9,9 @@
 #include <cstring>
 #include <tuple>
 #include <utility>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/track_io.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 namespace {
 
@@ -23,15 +23,8 @@ inline int32_t magnitude(int16_t v)
     return v < 0 ? -int32_t(v) : int32_t(v);
 }
 
-// One channel's histories, previous value and trigger, handed from one
-// stretch of frames to the next (each keeps them in registers while it
-// runs) and back to AppState when the pass ends.
-struct channel_state {
-    int16_t y0, y1, y2, y3;   // samples, newest first
-    int16_t d0, d1, d2, d3;   // differences, newest first
-    int16_t previous;         // y0 after the channel's last step
-    int8_t trigger;           // signed 8-bit, wraps
-};
+using channel_state = denoise_channel;
+denoise_state& run = app.denoise_run;
 
 // One flattening step of smooth_last_three on a channel_state: the sample
 // and its step, then the write unless `write` is the channel's first sample
@@ -250,44 +243,59 @@ void smooth_last_three(uint8_t* write, const uint8_t* block_start, int16_t* diff
     }
 }
 
-int denoise_track()
-{
-    riff_info& in = app.track_in_info;
-    riff_info& out = app.track_out_info;
-    const int channels = track_channels();
-    const int frame_bytes = 2 * channels;
+namespace {
 
+pass_result denoise_start(pass_io* io)
+{
     // Sample histories from the bias levels (entry 3 keeps what it held),
     // difference histories, previous values and triggers from 0. Each
     // channel keeps its own trigger.
-    const int16_t bias_left = int16_t(app.bias_level[0]), bias_right = int16_t(app.bias_level[1]);
-    channel_state left = {bias_left, bias_left, bias_left, app.sample_hist_left[3], 0, 0, 0, 0, 0, 0};
-    channel_state right = {bias_right, bias_right, bias_right, app.sample_hist_right[3], 0, 0, 0, 0, 0, 0};
-    int32_t corrections = 0;
-    int16_t points = 0;
+    run.bias_left = int16_t(app.bias_level[0]);
+    run.bias_right = int16_t(app.bias_level[1]);
+    run.left = {run.bias_left, run.bias_left, run.bias_left, app.sample_hist_left[3], 0, 0, 0, 0, 0, 0};
+    run.right = {run.bias_right, run.bias_right, run.bias_right, app.sample_hist_right[3], 0, 0, 0, 0, 0, 0};
+    run.corrections = 0;
+    run.points = 0;
     app.view_cursor = 0;
-    uint8_t* block_start = out.next;
-    int result = 0;
+    run.block_start = io->out->next;
+    run.frames_left = track_frames();
+    return PASS_OK;
+}
 
-    uint32_t frames = track_frames();
+pass_result denoise_flow(pass_io* io)
+{
+    riff_info& in = *io->in;
+    riff_info& out = *io->out;
+    const int channels = track_channels();
+    const int frame_bytes = 2 * channels;
+    // The run's values live in locals (registers) while the frames go by.
+    const int16_t bias_left = run.bias_left, bias_right = run.bias_right;
+    channel_state left = run.left, right = run.right;
+    int32_t corrections = run.corrections;
+    int16_t points = run.points;
+    uint8_t* block_start = run.block_start;
+    uint32_t frames = run.frames_left;
+    pass_result result = PASS_OK;
+
     while (frames > 0) {
         // Frames lying whole in both buffers go through without checks.
         const uint32_t in_frames = uint32_t((input_data_end() - in.next) / frame_bytes);
         const uint32_t out_frames = uint32_t((out.end_write - out.next) / frame_bytes);
-        uint32_t run = std::min({frames, in_frames, out_frames});
-        if (run > 0) {
+        uint32_t run_frames = std::min({frames, in_frames, out_frames});
+        if (run_frames > 0) {
             // The samples go across as they are, then each channel's
             // corrections are written over them.
-            std::memcpy(out.next, in.next, size_t(run) * size_t(frame_bytes));
+            std::memcpy(out.next, in.next, size_t(run_frames) * size_t(frame_bytes));
             if (channels == 2) {
-                channel_run<2, true>(left, in.next, out.next, block_start, run, frames, corrections, points);
-                channel_run<2, false>(right, in.next + 2, out.next + 2, block_start, run, frames, corrections, points);
+                channel_run<2, true>(left, in.next, out.next, block_start, run_frames, frames, corrections, points);
+                channel_run<2, false>(right, in.next + 2, out.next + 2, block_start, run_frames, frames, corrections,
+                                      points);
             } else {
-                channel_run<1, true>(left, in.next, out.next, block_start, run, frames, corrections, points);
+                channel_run<1, true>(left, in.next, out.next, block_start, run_frames, frames, corrections, points);
             }
-            in.next += size_t(run) * size_t(frame_bytes);
-            out.next += size_t(run) * size_t(frame_bytes);
-            frames -= run;
+            in.next += size_t(run_frames) * size_t(frame_bytes);
+            out.next += size_t(run_frames) * size_t(frame_bytes);
+            frames -= run_frames;
             continue;
         }
         // A frame at a buffer's end: the buffers are refilled and written out
@@ -295,7 +303,7 @@ int denoise_track()
         for (int c = 0; c < channels; ++c) {
             if (input_data_end() - in.next < 2) {
                 app.view_cursor = 0;
-                draw_wave_view(points, app.view_points, nullptr);
+                io->show_points(points, app.view_points);
                 points = 0;
                 if (refill_input() != 0)
                     goto end;
@@ -305,7 +313,7 @@ int denoise_track()
             }
             if (out.end_write - out.next < 2) {
                 if (write_output_buffer() != 0) {
-                    result = -6;
+                    result = PASS_WRITE_FAILED;
                     goto end;
                 }
                 block_start = out.next;
@@ -322,17 +330,32 @@ int denoise_track()
         --frames;
     }
 end:
-    for (const auto& [c, y, d] : {std::tuple{left, app.sample_hist_left, app.diff_hist_left},
-                                  std::tuple{right, app.sample_hist_right, app.diff_hist_right}}) {
+    run.left = left;
+    run.right = right;
+    run.corrections = corrections;
+    run.points = points;
+    run.block_start = block_start;
+    run.frames_left = frames;
+    return result;
+}
+
+pass_result denoise_drain(pass_io* io, pass_result so_far)
+{
+    for (const auto& [c, y, d] : {std::tuple{run.left, app.sample_hist_left, app.diff_hist_left},
+                                  std::tuple{run.right, app.sample_hist_right, app.diff_hist_right}}) {
         y[0] = c.y0, y[1] = c.y1, y[2] = c.y2, y[3] = c.y3;
         d[0] = c.d0, d[1] = c.d1, d[2] = c.d2, d[3] = c.d3;
     }
-    app.correction_count = corrections;
-    if (result != 0)
-        return result;   // no result line
+    app.correction_count = run.corrections;
+    if (so_far != PASS_OK)
+        return so_far;   // no result line
     app.view_cursor = 0;
-    draw_wave_view(points, app.view_points, nullptr);
+    io->show_points(run.points, app.view_points);
     std::snprintf(app.result_text, sizeof app.result_text, "denoise process complete %d corrections",
                   int(app.correction_count));
-    return 0;
+    return PASS_OK;
 }
+
+} // namespace
+
+const clean_pass denoiser_pass = {'n', denoise_start, denoise_flow, denoise_drain, nullptr};

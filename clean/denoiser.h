@@ -4,10 +4,11 @@
 // Threads: the dialog's thread only; the pass runs inside the command.
 #pragma once
 #include <cstdint>
+#include "clean/pass.h"
 
-// The pass over the open track into the cleaned file. 0, or -6 when an
-// output buffer cannot be written (no result line then).
-int denoise_track();
+// The pass over the open track into the cleaned file; a write that fails
+// leaves no result line.
+extern const clean_pass denoiser_pass;
 
 // Moves entries 0, 1 and 2 of a four-entry history one place older; entry 0
 // keeps its value until the caller overwrites it.

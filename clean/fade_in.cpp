@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "clean/fade_in.h"
+#include "clean/declicker.h"
 #include "clean/process_track.h"
 #include "clean/track_io.h"
 
@@ -12,17 +14,17 @@ namespace {
 constexpr int32_t UNITY = 32767;
 constexpr float ONE_OVER_UNITY = 3.0518509e-05f;   // 1 / 32767 in single precision
 
-// Copies `samples` samples unchanged, buffer by buffer. 0 when done or when
-// the input ends early, -6 when the output cannot be written.
-int copy_rest(uint64_t samples)
+// Copies `samples` samples unchanged, buffer by buffer. PASS_OK when done
+// or when the input ends early, PASS_WRITE_FAILED.
+pass_result copy_rest(uint64_t samples)
 {
     riff_info& in = app.track_in_info;
     riff_info& out = app.track_out_info;
     while (samples > 0) {
         if (input_data_end() - in.next < 2 && refill_input() != 0)
-            return 0;
+            return PASS_OK;
         if (out.end_write - out.next < 2 && write_output_buffer() != 0)
-            return -6;
+            return PASS_WRITE_FAILED;
         const uint64_t room = uint64_t(std::min(input_data_end() - in.next, out.end_write - out.next)) / 2;
         const uint64_t n = std::min(room, samples);
         std::memcpy(out.next, in.next, size_t(n) * 2);
@@ -30,17 +32,20 @@ int copy_rest(uint64_t samples)
         out.next += n * 2;
         samples -= n;
     }
-    return 0;
+    return PASS_OK;
 }
 
-} // namespace
-
-int fade_in_track()
+pass_result fade_start(pass_io*)
 {
     if (!app.work_area && alloc_work_area(5) < 0)
-        return -1;
-    riff_info& in = app.track_in_info;
-    riff_info& out = app.track_out_info;
+        return PASS_NO_WORK_AREA;
+    return PASS_OK;
+}
+
+pass_result fade_flow(pass_io* io)
+{
+    riff_info& in = *io->in;
+    riff_info& out = *io->out;
     const int channels = track_channels();
     uint32_t frames = track_frames();
     wave_format format{};
@@ -60,9 +65,9 @@ int fade_in_track()
             return copy_rest(uint64_t(frames) * uint64_t(channels));
         for (int c = 0; c < channels; ++c) {
             if (input_data_end() - in.next < 2 && refill_input() != 0)
-                return 0;
+                return PASS_OK;
             if (out.end_write - out.next < 2 && write_output_buffer() != 0)
-                return -6;
+                return PASS_WRITE_FAILED;
             const int16_t s = load_sample(in.next);
             store_sample(out.next, int16_t(int32_t(s) * gain / UNITY));
             in.next += 2;
@@ -71,5 +76,15 @@ int fade_in_track()
         g += step;
         --frames;
     }
-    return 0;
+    return PASS_OK;
 }
+
+pass_result fade_drain(pass_io*, pass_result so_far)
+{
+    return so_far;
+}
+
+} // namespace
+
+// The wide DeClicker follows on the rest of the track, whatever the fade gave.
+const clean_pass fade_in_pass = {'f', fade_start, fade_flow, fade_drain, &declick_wide_pass};

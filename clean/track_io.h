@@ -1,11 +1,12 @@
-// What the cleaning passes share inside clean/: sample access in the two I/O
-// buffers, the end of the track's sample data, buffer refill and write-out.
+// What the cleaning passes and the preview share: sample access in the two
+// I/O buffers, the track's format, the end of its sample data, refill, write-out.
 //
 // Threads: the dialog's thread only (the passes run inside the command).
+// track_in is the track being read and, after a run, the preview file.
 #pragma once
 #include <cstdint>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 // Samples are little-endian 16-bit values; the I/O buffers promise no
 // alignment, so they are moved with memcpy (one instruction on x86).
@@ -20,6 +21,8 @@ inline void store_sample(uint8_t* p, int16_t v)
     std::memcpy(p, &v, 2);
 }
 
+// The open track's format chunk (its first 16 bytes) as a record.
+wave_format track_wave_format();
 // Channels of the open track (1 or 2; process_track refuses any other).
 int track_channels();
 // Bytes per frame of the open track (its block alignment: 2 or 4).
@@ -27,10 +30,12 @@ int track_frame_bytes();
 // Frames in the track's data chunk.
 uint32_t track_frames();
 
-// The end of the track's sample data inside the current input buffer: the
-// end of the data read, or the end of the data chunk when that lies inside
-// the buffer (a chunk after the data is never read as samples). Never
-// before the buffer's current position.
+// The end of the track's sample data inside the read buffer of `in` (the
+// track, or the preview being played): the end of the data read, or the end
+// of the data chunk when that lies inside the buffer (a chunk after the
+// data is never read or played as samples). Never before `in->next`.
+uint8_t* track_data_end(const riff_info* in);
+// track_data_end of the track's own buffer, track_in_info.
 uint8_t* input_data_end();
 
 // Refills the input buffer with the next bytes of the track. 0 when the new
@@ -45,3 +50,12 @@ int write_output_buffer();
 // fifth character of the file-name part, or in front of a shorter part.
 // 0, or -1 when the result does not fit `size` bytes.
 int make_cleaned_name(const char* name, int mode, char* out, int size);
+
+// Reads the RIFF header and format chunk of track_in into track_format and
+// leaves track_in_chunk on the format chunk. The chunk's size, or -1 (not a
+// WAV file, a format chunk larger than track_format, a short read).
+int read_track_format();
+// Shows "File not found/protected" for the open errors that mean it.
+void report_open_error(unsigned code);
+// Closes track_in (the track, or the preview file after a run), if open.
+void close_preview();

@@ -17,10 +17,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include "app/ids.h"
-#include "capture/capture_ring.h"
-#include "clean/process_track.h"
-#include "playback/displays.h"
+#include "core/ids.h"
+#include "clean/track_io.h"
+#include "ui/displays.h"
+#include "platform/system/byte_order.h"
 #include "platform/system/timer.h"
 
 namespace {
@@ -43,19 +43,6 @@ int32_t bytes_per_sample()
 int32_t frame_bytes()
 {
     return bytes_per_sample() * app.playback_record.channels;
-}
-
-// The end of the preview's sample data in the read buffer: the end of what
-// was read, or the end of the data chunk when that lies inside the buffer
-// (a chunk after the samples is never played). Never before `next`.
-uint8_t* data_end(const riff_info* in)
-{
-    const int64_t chunk_end = int64_t(app.track_in_chunk.data_offset) + app.track_in_chunk.size;
-    const int64_t in_buffer = chunk_end - in->buffer_disk_offset;
-    uint8_t* end = in->end_read;
-    if (in_buffer < end - in->buffer)
-        end = in->buffer + std::max<int64_t>(in_buffer, 0);
-    return std::max(end, in->next);
 }
 
 // The rows of half `h` of view_rows (the tail follows half 1).
@@ -160,11 +147,8 @@ void end_of_playback()
     if (app.playback_paused)
         set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
     app.playback_paused = 0;
-    if (app.track_in) {
-        riff_close(app.track_in);   // the handle is gone whatever the close says
-        app.track_in = nullptr;
-    }
-    reopen_cleaned_track(app.cleaned_file_name);
+    close_preview();
+    reopen_preview(app.cleaned_file_name);
     wave_out_restart(app.play_device);
     rewind_counters();
     app.playback_running = 0;
@@ -176,7 +160,59 @@ void end_of_playback()
 
 } // namespace
 
-// --- the device ------------------------------------------------------------------
+// --- the preview file and the device ------------------------------------------------
+
+int reopen_preview(const char* name)
+{
+    app.track_in_info = riff_info{};
+    app.track_in = riff_open(name, &app.track_in_info, MMIO_READWRITE | MMIO_ALLOCBUF);
+    if (!app.track_in) {
+        report_open_error(app.track_in_info.error);
+        return -7;
+    }
+    int result = 0;
+    app.track_in_chunk = riff_chunk{};
+    if (read_track_format() < 0) {
+        result = -2;
+    } else {
+        app.track_in_chunk = riff_chunk{};
+        app.track_in_chunk.id = FOURCC_DATA;
+        if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
+            result = -2;
+        else {
+            app.playback_record.data_bytes = app.track_in_chunk.size;
+            if (riff_get_info(app.track_in, &app.track_in_info) != 0)
+                result = -5;
+        }
+    }
+    if (result != 0) {
+        // A preview that cannot be played is not left open for Play.
+        riff_close(app.track_in);
+        app.track_in = nullptr;
+    }
+    return result;
+}
+
+int open_preview(const char* name)
+{
+    const int result = reopen_preview(name);
+    if (result != 0) {
+        std::snprintf(app.result_text, sizeof app.result_text,
+                      "cleaning failed: the cleaned file cannot be reopened");
+        return result;
+    }
+    open_wave_out(&app.playback_record, playback_done_callback);
+    return 0;
+}
+
+void playback_done_callback(void*, unsigned message, uintptr_t, uintptr_t header, uintptr_t)
+{
+    // The position record is read in samples; the timer's thread writes the
+    // same field, so both store it atomically.
+    std::atomic_ref<uint32_t>(app.play_position.type).store(TIME_SAMPLES, std::memory_order_relaxed);
+    if (message == WOM_DONE)
+        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), lparam(header));
+}
 
 int open_wave_out(PlaybackRecord* record, wave_callback completion)
 {
@@ -365,14 +401,14 @@ int16_t fill_playback_buffer(int16_t first, uint8_t* buffer, wave_header* header
     app.fill_index = first;
     riff_info& in = app.track_in_info;
     while (index_below(app.fill_index, app.blocks_queued)) {
-        if (!app.track_in || in.next >= data_end(&in)) {
-            if (!app.track_in || riff_advance(app.track_in, &in, MMIO_READ) != 0 || data_end(&in) <= in.next) {
+        if (!app.track_in || in.next >= track_data_end(&in)) {
+            if (!app.track_in || riff_advance(app.track_in, &in, MMIO_READ) != 0 || track_data_end(&in) <= in.next) {
                 if (!app.play_device)
                     return -1;
                 break;
             }
         }
-        uint8_t* end = data_end(&in);
+        uint8_t* end = track_data_end(&in);
         const uint32_t bytes = std::min<uint32_t>(uint32_t(end - in.next), app.play_buffer_bytes - appended);
         if (bytes == 0)
             break;   // the buffer is full (a block larger than the one it was sized for)
@@ -406,15 +442,15 @@ int32_t compute_view_rows(const riff_info* in, int16_t* rows)
         const int64_t into_data = in->buffer_disk_offset + (p - in->buffer) - int64_t(app.track_in_chunk.data_offset);
         const int64_t phase = into_data > 0 ? into_data % frame : 0;
         if (phase != 0)
-            p = std::min(p + (frame - phase), static_cast<const uint8_t*>(data_end(in)));
-        const int64_t available = (data_end(in) - p) / frame;
+            p = std::min(p + (frame - phase), static_cast<const uint8_t*>(track_data_end(in)));
+        const int64_t available = (track_data_end(in) - p) / frame;
         const uint32_t frames = uint32_t(app.playback_record.input_buffer_bytes) / uint32_t(frame);
         const int64_t count = std::min<int64_t>(available, frames);
         int16_t slots[5] = {};
         int c = app.view_decimation;
         for (int64_t i = 0; i < count; ++i, p += frame) {
             // The left sample (a mono file's only one), little-endian.
-            slots[c] = int16_t(uint16_t(p[0] | (p[1] << 8)));
+            slots[c] = load_le16_signed(p);
             if (c == 0) {
                 if (written < q)
                     rows[written++] = int16_t(level_to_view_row(slots, 4));

@@ -3,21 +3,31 @@
 //
 // Threads: everything here runs on the dialog's thread except
 // show_play_position (the timer's thread) and playback_done_callback (the
-// device's thread, capture/capture_control.h), which only posts. The timer
+// device's thread), which only posts. The timer
 // routine and the dialog's thread share view_rows, view_points, view_cursor
 // and the wave view under one lock (the view lock, in playback.cpp); the
 // routine never writes the status line itself but posts MSG_PREVIEW_FRAME.
 #pragma once
 #include <cstdint>
-#include "app/app_state.h"
-
-// Posted by the timer routine when an odd-numbered playback buffer starts to
-// be heard; wparam is its number. The dialog shows it in the status line.
-enum : unsigned { MSG_PREVIEW_FRAME = 95 };
+#include "core/app_state.h"
+#include "core/ids.h"
 
 // start_playback's result when the playback buffers or the view rows cannot
 // be had: the caller shows "Critical memory error" and ends the run.
 constexpr int32_t PLAYBACK_NO_MEMORY = -2;
+
+// Opens the cleaned file `name` as the preview (track_in at its sample data)
+// and the output device for it; the dialog calls it after a run of
+// process_track that succeeded. 0; or a failed reopen's code (-7 cannot be
+// opened, -2 not a WAV file with sample data, -5 cannot be read), with the
+// failure in result_text. A device that refuses is told by its own box.
+int open_preview(const char* name);
+// Reopens the preview file only (the end of a playback rewinds it so).
+// 0 or the codes of open_preview; a preview that cannot play is closed.
+int reopen_preview(const char* name);
+// The preview's wave-output completion routine: it runs on the sound
+// device's thread and only hands each played buffer to the dialog.
+void playback_done_callback(void* device, unsigned message, uintptr_t instance, uintptr_t p1, uintptr_t p2);
 
 // Opens the wave-output device for the preview in `record` (a device opened
 // by an earlier run is stopped and closed first). 0, or -1: no format could

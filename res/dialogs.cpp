@@ -3,7 +3,7 @@
 // them; the order is also the keyboard's tab order.
 #include "res/dialogs.h"
 
-#include "app/ids.h"
+#include "core/ids.h"
 
 namespace {
 

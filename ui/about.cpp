@@ -2,7 +2,7 @@
 // shows blue and underlined, points with a hand and opens its address.
 #include "ui/about.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "res/about_dialog.h"
 
 namespace {

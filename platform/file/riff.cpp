@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "platform/system/byte_order.h"
 
 // The window invariant: `buffer` holds the file bytes [window, window + size)
 // where window is a multiple of size. In files that can be read the buffer
@@ -58,19 +59,6 @@ bool is_live(riff_file f)
         return false;
     std::lock_guard<std::mutex> hold(live_lock);
     return live_files.count(f) != 0;
-}
-
-uint32_t get_le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void put_le32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
 }
 
 int32_t valid_bytes(const riff_file_object* f)
@@ -477,8 +465,8 @@ unsigned riff_descend(riff_file f, riff_chunk* ck, const riff_chunk* parent, uin
             return MMIOERR_CHUNKNOTFOUND;   // the clean end of the file
         if (got < 8 || pos + 8 > limit)
             return MMIOERR_INVALIDFILE;     // a header cut off by the file or its parent
-        fourcc id = get_le32(head);
-        uint32_t size = get_le32(head + 4);
+        fourcc id = load_le32(head);
+        uint32_t size = load_le32(head + 4);
         int64_t data = pos + 8;
         int64_t end = data + size;
         if (end > limit || data > int64_t(UINT32_MAX))
@@ -493,7 +481,7 @@ unsigned riff_descend(riff_file f, riff_chunk* ck, const riff_chunk* parent, uin
                 return MMIOERR_CANNOTREAD;
             if (got < 4)
                 return MMIOERR_INVALIDFILE;
-            form = get_le32(head + 8);
+            form = load_le32(head + 8);
         }
         bool match = true;
         if (find == MMIO_FINDCHUNK)
@@ -543,7 +531,7 @@ unsigned riff_ascend(riff_file f, riff_chunk* ck, uint32_t flags)
     }
     int64_t after = position(f);
     uint8_t field[4];
-    put_le32(field, uint32_t(size));
+    store_le32(field, uint32_t(size));
     if (seek_to(f, int64_t(ck->data_offset) - 4) < 0)
         return MMIOERR_CANNOTSEEK;
     if (write_bytes(f, field, 4) != 4)
@@ -572,9 +560,9 @@ unsigned riff_create_chunk(riff_file f, riff_chunk* ck, uint32_t flags)
     if (pos + 12 > int64_t(UINT32_MAX))
         return MMIOERR_CANNOTEXPAND;
     uint8_t head[12];
-    put_le32(head, ck->id);
-    put_le32(head + 4, ck->size);
-    put_le32(head + 8, ck->form_type);
+    store_le32(head, ck->id);
+    store_le32(head + 4, ck->size);
+    store_le32(head + 8, ck->form_type);
     int32_t len = list ? 12 : 8;
     if (write_bytes(f, head, len) != len)
         return MMIOERR_CANNOTWRITE;

@@ -7,14 +7,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "platform/system/byte_order.h"
 
 namespace {
-
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // Reads exactly n bytes at `at`; false on a short read or a failure.
 bool read_at(int fd, uint64_t at, void* out, size_t n, bool* failed)
@@ -37,7 +32,7 @@ bool read_at(int fd, uint64_t at, void* out, size_t n, bool* failed)
 // bytes (at 24 in the chunk): PCM becomes a plain 16-byte PCM record.
 void plain_pcm_from_extensible(wav_layout* l, uint32_t stored_bytes)
 {
-    if (stored_bytes < 40 || l->format.fmt.cb_size < 22 || le16(l->format.bytes + 24) != WAVE_FORMAT_PCM)
+    if (stored_bytes < 40 || l->format.fmt.cb_size < 22 || load_le16(l->format.bytes + 24) != WAVE_FORMAT_PCM)
         return;
     l->format.fmt.format_tag = WAVE_FORMAT_PCM;
     l->format.fmt.cb_size = 0;
@@ -74,7 +69,7 @@ int wav_read_layout(int fd, wav_layout* out)
         return failed ? WAV_READ_FAILED : WAV_NOT_WAV;
     if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
         return WAV_NOT_WAV;
-    l.riff_size = le32(head + 4);
+    l.riff_size = load_le32(head + 4);
 
     bool have_format = false;
     uint64_t at = 12;
@@ -82,7 +77,7 @@ int wav_read_layout(int fd, wav_layout* out)
         uint8_t chunk[8];
         if (at + 8 > l.file_bytes || !read_at(fd, at, chunk, sizeof chunk, &failed))
             return failed ? WAV_READ_FAILED : WAV_NO_DATA;
-        const uint32_t size = le32(chunk + 4);
+        const uint32_t size = load_le32(chunk + 4);
         const uint64_t body = at + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_format) {
             if (size < 16 || size > l.file_bytes - body)

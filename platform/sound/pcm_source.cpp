@@ -2,6 +2,7 @@
 // read piece by piece, or the demo record rendered as it goes.
 #include "platform/sound/pcm_source.h"
 #include <cerrno>
+#include "platform/system/byte_order.h"
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -9,8 +10,6 @@
 #include "platform/sound/demo_record.h"
 
 namespace {
-
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 class wav_source : public pcm_source {
 public:
@@ -44,7 +43,7 @@ public:
         // The file is little-endian; assemble each sample from its bytes.
         const size_t samples = size_t(whole) * channels_;
         for (size_t i = 0; i < samples; ++i)
-            out[i] = int16_t(le16(bytes + 2 * i));
+            out[i] = int16_t(load_le16(bytes + 2 * i));
         return whole;
     }
 

@@ -123,7 +123,7 @@ TEST_F(Compression, PcmBuffersConvertToThemselves)
     app.conversion_stream = s;
     for (uint32_t i = 0; i < 8192; ++i)
         app.conversion_block[i] = uint8_t(i * 7);
-    ASSERT_EQ(convert_buffer(s), 8192u);
+    ASSERT_EQ(convert_buffer(s, app.conversion_block, app.conversion_header.src_length), 8192u);
     EXPECT_EQ(std::memcmp(app.conversion_output, app.conversion_block, 8192), 0);
     EXPECT_EQ(app.conversion_carry_bytes, 0u);
 }
@@ -145,7 +145,7 @@ TEST_F(Compression, WhatIsLeftOfABufferGoesInFrontOfTheNextAndTheEndGivesOutTheR
         for (uint32_t b = 0; b < buffers; ++b) {
             std::memcpy(app.conversion_block, reinterpret_cast<const uint8_t*>(signal.data()) + size_t(b) * 8192,
                         8192);
-            uint32_t n = convert_buffer(s);
+            uint32_t n = convert_buffer(s, app.conversion_block, app.conversion_header.src_length);
             recorded.insert(recorded.end(), app.conversion_output, app.conversion_output + n);
         }
         if (spelling[0] == 'i') {
@@ -202,16 +202,16 @@ TEST_F(Compression, EachFailingStreamCallShowsItsCaptionAndText)
     app.conversion_stream = s;
     headless_clear_message_boxes();
     acm_fail_call(ACM_CALL_CONVERT, ACMERR_BUSY);
-    EXPECT_EQ(convert_buffer(s), 0u);
+    EXPECT_EQ(convert_buffer(s, app.conversion_block, app.conversion_header.src_length), 0u);
     EXPECT_EQ(only_box().caption, "acmStreamConvert");
     EXPECT_EQ(only_box().text, "Conversion stream already in use.");
     headless_clear_message_boxes();
     acm_fail_call(ACM_CALL_RESET, 99);
-    EXPECT_EQ(convert_buffer(s), 0u);
+    EXPECT_EQ(convert_buffer(s, app.conversion_block, app.conversion_header.src_length), 0u);
     EXPECT_EQ(only_box().caption, "acmStreamReset");
     EXPECT_EQ(only_box().text, "Unknown ACM error: 99");
     headless_clear_message_boxes();
-    EXPECT_EQ(convert_buffer(s), 4096u);
+    EXPECT_EQ(convert_buffer(s, app.conversion_block, app.conversion_header.src_length), 4096u);
     EXPECT_TRUE(headless_message_boxes().empty());
 }
 

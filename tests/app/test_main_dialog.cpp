@@ -4,6 +4,7 @@
 // the dispatch of posted commands.
 #include <cstring>
 #include <set>
+#include <vector>
 #include "tests/support/main_dialog_fixture.h"
 
 namespace {
@@ -292,13 +293,24 @@ TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
 {
     open_dialog();
     app.recording = 1;
+    // Marks that any append would overwrite, even one of nothing.
+    app.data_bytes_written = 4096;
+    app.last_write_count = 77;
+    const int16_t at_device = app.headers_at_device;
+    const int16_t stale = app.stale_done_events;
+    std::vector<uint8_t> ring(sizeof app.capture_ring);
+    std::memcpy(ring.data(), &app.capture_ring, ring.size());
     // Box 71 bears the id of CMD_RECORD_BUFFER: what it sends is no buffer.
     window box = dialog_item(dialog, IDC_PLAY_BUFFER);
     send_message(dialog, WM_COMMAND, make_wparam(IDC_PLAY_BUFFER, 0x300), lparam(box));
     send_message(dialog, WM_COMMAND, make_wparam(CMD_RECORD_BUFFER, 1), 0);
     send_message(dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), 0);
+    EXPECT_EQ(app.data_bytes_written, 4096u);
+    EXPECT_EQ(app.last_write_count, 77u);
+    EXPECT_EQ(app.headers_at_device, at_device);
+    EXPECT_EQ(app.stale_done_events, stale);
+    EXPECT_EQ(std::memcmp(ring.data(), &app.capture_ring, ring.size()), 0) << "the ring did not change";
     app.recording = 0;
-    SUCCEED();
 }
 
 TEST_F(MainDialogTest, SelectMarksTheFormatChosenOnlyWhenOneWasChosen)

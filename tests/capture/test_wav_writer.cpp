@@ -2,7 +2,7 @@
 // bounds that keep the sizes true, and the choice of the file's name.
 #include <gtest/gtest.h>
 #include <cstring>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/wav_writer.h"
 #include "platform/file/file.h"
 #include "platform/system/system.h"
@@ -79,7 +79,7 @@ protected:
     void append(const bytes& block)
     {
         std::memcpy(output.data(), block.data(), block.size());
-        append_capture_data(uint32_t(block.size()));
+        append_capture_data(app.conversion_output, uint32_t(block.size()));
     }
     // What end_capture does with it: patch the sizes and close.
     void finish()

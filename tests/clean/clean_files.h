@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "clean/process_track.h"
 #include "platform/window/headless.h"
 

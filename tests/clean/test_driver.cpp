@@ -3,6 +3,7 @@
 #include <cmath>
 #include "tests/clean/clean_files.h"
 #include "clean/track_io.h"
+#include "playback/playback.h"
 
 namespace {
 
@@ -57,6 +58,9 @@ TEST_F(DriverTest, CleanedFileCopiesTheFormatChunkAndIsLeftOpenAsThePreview)
     EXPECT_STREQ(app.cleaned_file_name, path("tracn3.wav").c_str());
     EXPECT_STREQ(app.capture_file_name, path("track3.wav").c_str());
 
+    // The dialog opens the preview after a run that succeeded.
+    EXPECT_EQ(app.track_in, nullptr);
+    ASSERT_EQ(open_preview(app.cleaned_file_name), 0);
     ASSERT_NE(app.track_in, nullptr);
     EXPECT_EQ(app.playback_record.data_bytes, in.size() * 2);
     EXPECT_EQ(app.playback_record.channels, 2);

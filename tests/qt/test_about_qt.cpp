@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 #include "qt_test_app.h"
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "res/about_dialog.h"

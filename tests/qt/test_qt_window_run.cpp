@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <csignal>
 #include "qt_test_app.h"
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "res/dialogs.h"

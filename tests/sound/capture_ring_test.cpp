@@ -2,7 +2,7 @@
 // three uses, buffers coming back in order with the record's bytes, the
 // failures and their boxes, and the start-up check for a sound card.
 #include <gtest/gtest.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/startup.h"
 #include "capture/capture_ring.h"
 #include "capture/wav_writer.h"

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <cmath>
 #include <sstream>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture_ring.h"
 #include "platform/window/headless.h"
 #include "tests/sound/pulse_server.h"

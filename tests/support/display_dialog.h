@@ -1,9 +1,9 @@
 // A small dialog that carries only the three controls the displays draw
 // over (status line, wave view, level dial) at the main dialog's places.
 #pragma once
-#include "app/app_state.h"
-#include "app/ids.h"
-#include "playback/displays.h"
+#include "core/app_state.h"
+#include "core/ids.h"
+#include "ui/displays.h"
 
 namespace display_test {
 

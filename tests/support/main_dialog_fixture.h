@@ -3,8 +3,8 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <string>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "platform/window/headless.h"

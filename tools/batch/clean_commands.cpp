@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/number_boxes.h"
 #include "clean/process_track.h"
+#include "clean/track_io.h"
+#include "playback/playback.h"
 #include "platform/sound/sound.h"
 #include "platform/window/headless.h"
 #include "tools/batch/batch.h"
@@ -88,12 +90,11 @@ int run_cleaning(int mode, unsigned takes, int argc, char** argv)
     std::string boxes;
     headless_on_message_box([&boxes](const message_box_record& box) { boxes += box.text + "\n"; });
     // The file named is the file cleaned: no track counter here.
-    const int32_t result = process_track(nullptr, track, mode);
+    int32_t result = process_track(nullptr, track, mode);
+    if (result == 0)
+        result = open_preview(app.cleaned_file_name);
     headless_on_message_box(nullptr);
-    if (app.track_in) {
-        riff_close(app.track_in);
-        app.track_in = nullptr;
-    }
+    close_preview();
     const wave_out devices[2] = {app.play_device,
                                  app.playback_record.device != app.play_device ? app.playback_record.device : nullptr};
     for (wave_out device : devices) {

@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
 #include "platform/file/wav_reader.h"
@@ -115,8 +115,8 @@ bool same_file(const char* a, const char* b)
 // took less than it was given.
 bool convert_and_append(acm_stream stream)
 {
-    uint32_t made = convert_buffer(stream);
-    append_capture_data(made);
+    uint32_t made = convert_buffer(stream, app.conversion_block, app.conversion_header.src_length);
+    append_capture_data(app.conversion_output, made);
     return app.last_write_count == made;
 }
 
@@ -203,10 +203,8 @@ int encode(int argc, char** argv)
         release_conversion();
         return fail(std::string("cannot create ") + part_name);
     }
-    write_wav_header(app.capture_file_handle, &chosen);
     app.data_bytes_written = 0;
-
-    bool ok = true;
+    bool ok = write_wav_header(app.capture_file_handle, &chosen) == 0;
     uint64_t frames = 0;
     const uint32_t buffer = app.record_buffer_bytes;
     while (ok) {
@@ -242,7 +240,7 @@ int encode(int argc, char** argv)
             acm_error("acmStreamConvert", code);
             ok = false;
         } else {
-            append_capture_data(app.conversion_header.dst_length_used);
+            append_capture_data(app.conversion_output, app.conversion_header.dst_length_used);
             ok = app.last_write_count == app.conversion_header.dst_length_used;
         }
     }
@@ -260,7 +258,10 @@ int encode(int argc, char** argv)
     }
     app.conversion_stream = nullptr;
     free_conversion_block();
-    patch_wav_sizes(app.capture_file_handle, &chosen, app.data_bytes_written);
+    if (patch_wav_sizes(app.capture_file_handle, &chosen, app.data_bytes_written) != 0) {
+        write_failed = true;
+        ok = false;
+    }
     if (plain_close(app.capture_file_handle) != 0)
         ok = false;
     app.capture_file_handle = nullptr;

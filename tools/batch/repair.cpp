@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 #include "platform/file/wav_reader.h"
+#include "platform/system/byte_order.h"
 #include "tools/batch/batch.h"
 
 namespace {
@@ -20,12 +21,6 @@ int fail(const std::string& why)
 {
     std::fprintf(stderr, "trackmill-batch repair: %s\n", why.c_str());
     return BATCH_FAILED;
-}
-
-void put_le32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
 }
 
 bool write_all_at(int fd, const void* data, size_t n, uint64_t at)
@@ -128,10 +123,10 @@ int repair(int argc, char** argv)
     const uint8_t zero = 0;
     if (pad_missing && !write_all_at(fd, &zero, 1, l.file_bytes))
         return fail(std::string(name) + ": the pad byte could not be added: " + std::strerror(errno));
-    put_le32(b, uint32_t(data));
+    store_le32(b, uint32_t(data));
     if (!write_all_at(fd, b, 4, l.data_size_offset))
         return fail(std::string(name) + ": the data size could not be written: " + std::strerror(errno));
-    put_le32(b, uint32_t(riff));
+    store_le32(b, uint32_t(riff));
     if (!write_all_at(fd, b, 4, 4))
         return fail(std::string(name) + ": the RIFF size could not be written: " + std::strerror(errno));
     if (fsync(fd) != 0)

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 #include "platform/qt/qt_window.h"
-#include "playback/displays.h"
+#include "ui/displays.h"
 #include "res/dialogs.h"
 
 namespace {

@@ -49,8 +49,17 @@ enum : int {
     CMD_PLAYBACK_REFILL = 107,
 };
 
-// private messages of the main dialog
+// Private messages of the main dialog, above WM_USER so that none is taken
+// for a system message.
 enum : unsigned {
-    MSG_SIGNAL_ARMED = 93,
-    MSG_BIAS_READY = 94,
+    MSG_SIGNAL_ARMED = WM_USER + 1,
+    MSG_BIAS_READY = WM_USER + 2,
+    // Posted by the preview's timer routine when an odd-numbered playback
+    // buffer starts to be heard; wparam is its number (status line).
+    MSG_PREVIEW_FRAME = WM_USER + 3,
 };
+
+// Caption of the program's message boxes. The box that ends the run when the
+// playback buffers cannot be had has its own spelling, kept as users know it.
+inline constexpr const char* APP_CAPTION = "Trackmill";
+inline constexpr const char* MEMORY_ERROR_CAPTION = "Track Mill";

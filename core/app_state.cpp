@@ -1,5 +1,5 @@
 // The one instance of the program's state.
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 AppState app;
 

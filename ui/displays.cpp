@@ -6,12 +6,12 @@
 // thread; it only reads the geometry (fixed after set-up) and the points it
 // is given, and draws each picture whole. The two mappings only read the
 // geometry and may run anywhere.
-#include "playback/displays.h"
+#include "ui/displays.h"
 
 #include <algorithm>
 #include <mutex>
-#include "app/app_state.h"
-#include "app/ids.h"
+#include "core/app_state.h"
+#include "core/ids.h"
 
 namespace {
 
