@@ -56,6 +56,12 @@ int wav_open(const char* path, bool writable)
     return fd;
 }
 
+void wav_close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
 int wav_read_layout(int fd, wav_layout* out)
 {
     wav_layout l = {};

@@ -47,6 +47,8 @@ struct wav_layout {
 // descriptor, or WAV_CANNOT_OPEN (errno set) / WAV_NOT_REGULAR. `writable`
 // opens it for reading and writing.
 int wav_open(const char* path, bool writable = false);
+// Closes a descriptor wav_open gave.
+void wav_close(int fd);
 // Reads the layout of the open file. WAV_OK or one of the codes above.
 int wav_read_layout(int fd, wav_layout* out);
 // Words for a code, for a message after the file's name ("not a WAV file").
