@@ -80,7 +80,6 @@ struct CleanState {
     riff_chunk track_out_chunk = {};
     uint8_t track_format[32] = {};       // copy of the track's format chunk
     char cleaned_file_name[160] = "";
-    char cleaned_part_name[168] = "";   // the file a run writes, beside it, until the run succeeded
     uint8_t* work_area = nullptr;        // DeClicker scratch memory
     int32_t work_area_bytes = 0;
     int32_t correction_count = 0;        // corrections of the running pass

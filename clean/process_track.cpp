@@ -18,6 +18,9 @@ namespace {
 constexpr int32_t DEFAULT_BUFFER_BYTES = 8192;
 constexpr const char* WRITE_FAILED = "the cleaned file cannot be written: the disk may be full";
 
+// The file a run writes, beside the cleaned file, until the run succeeded.
+char cleaned_part_name[sizeof app.cleaned_file_name + 8] = "";
+
 int fail(int code, const char* why)
 {
     if (!app.clean_failure)
@@ -94,11 +97,11 @@ int clean_into_file(int mode)
     if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
         return fail(-2, "the track has no sample data");
 
-    if (plain_create_beside(app.cleaned_file_name, app.cleaned_part_name, sizeof app.cleaned_part_name) != 0) {
-        app.cleaned_part_name[0] = '\0';
+    if (plain_create_beside(app.cleaned_file_name, cleaned_part_name, sizeof cleaned_part_name) != 0) {
+        cleaned_part_name[0] = '\0';
         return fail(-1, "the cleaned file cannot be created");
     }
-    app.track_out = riff_open(app.cleaned_part_name, &app.track_out_info, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+    app.track_out = riff_open(cleaned_part_name, &app.track_out_info, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
     if (!app.track_out)
         return fail(-1, "the cleaned file cannot be created");
 
@@ -193,14 +196,14 @@ int32_t process_track(window dialog, const char* name, int mode)
         // The run writes into a file of its own beside the cleaned file;
         // only a run that succeeded gives it the cleaned file's name, so a
         // failed run leaves an earlier cleaned file as it was.
-        app.cleaned_part_name[0] = '\0';
+        cleaned_part_name[0] = '\0';
         result = clean_into_file(mode);
         close_file(&app.track_out, &result);
-        if (app.cleaned_part_name[0]) {
-            if (result == 0 && plain_rename(app.cleaned_part_name, app.cleaned_file_name) != 0)
+        if (cleaned_part_name[0]) {
+            if (result == 0 && plain_rename(cleaned_part_name, app.cleaned_file_name) != 0)
                 result = fail(-6, "the cleaned file cannot be given its name");
             if (result != 0)
-                plain_remove(app.cleaned_part_name);   // no half-written file is left behind
+                plain_remove(cleaned_part_name);   // no half-written file is left behind
         }
     }
     close_file(&app.track_in, nullptr);
