@@ -189,9 +189,22 @@ void enable_other_cleaning(window dialog, const clean_variant& v, bool enable)
             enable_item(dialog, other.own_id, enable);
 }
 
+// A pass would read a track whose file a running capture (Record or a
+// take) is still writing: it is refused before anything is read or
+// written, and the status line says why. True when refused.
+bool refuse_while_capturing(window dialog)
+{
+    if (!app.recording)
+        return false;
+    set_item_text(dialog, IDC_STATUS, "Recording - stop it before cleaning a track");
+    return true;
+}
+
 void on_clean(window dialog, const clean_variant& v)
 {
     if (!app.track_open) {
+        if (refuse_while_capturing(dialog))
+            return;
         // The restoration buttons take the AC sinus Freq as well.
         if (v.mode >= MODE_DEHUM)
             read_ac_freq_box(dialog);
@@ -273,6 +286,8 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
     case CMD_FILTER_EX: on_clean_command(dialog, id); break;
     case CMD_BIAS_ADJUST: on_bias_adjust(dialog); break;
     case CMD_FADE_IN:
+        if (refuse_while_capturing(dialog))
+            break;
         stop_playback();   // the run replaces the preview file being played
         format_text(app.status_text, sizeof app.status_text, "fade in processing  - file %s", app.track_name);
         if (process_track(dialog, app.track_name, MODE_FADE_IN) == 0)

@@ -3,6 +3,7 @@
 #include "app/track_naming.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include "core/app_state.h"
 
@@ -83,11 +84,50 @@ int derive_track_name()
     return 0;
 }
 
+namespace {
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The counter as a whole number: the digits from track_digit_pos on are
+// replaced by `value`, the rest of the name moving along, so take ten
+// follows take nine instead of writing over take zero. A name that would
+// no longer fit keeps its number.
+void put_track_number(char* c, uint64_t value)
+{
+    size_t digits = 0;
+    while (is_digit(c[digits]))
+        ++digits;
+    char number[24];
+    const int n = std::snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(value));
+    const size_t tail = std::strlen(c + digits);
+    const size_t used = size_t(c - app.track_name);
+    if (n <= 0 || used + size_t(n) + tail + 1 > sizeof app.track_name)
+        return;
+    std::memmove(c + n, c + digits, tail + 1);
+    std::memcpy(c, number, size_t(n));
+}
+
+// The whole number that starts at the counter; at most 18 digits are read,
+// so it never overflows.
+uint64_t track_number(const char* c)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < 18 && is_digit(c[i]); ++i)
+        v = v * 10 + uint64_t(c[i] - '0');
+    return v;
+}
+} // namespace
+
 void advance_track_counter()
 {
     char* c = counter_char();
     if (!c)
         return;
+    if (is_digit(*c)) {
+        put_track_number(c, track_number(c) + 1);
+        return;
+    }
+    // Any other character: letters count as past "9" and start at "0",
+    // codes of 128 and above (below "0" as signed bytes) move up by one.
     int8_t v = int8_t(*c);
     v = v >= '9' ? int8_t('0') : int8_t(v + 1);
     // 0xFF + 1 would end the name at the counter; it starts again at "0".
@@ -101,6 +141,12 @@ void step_back_track_counter()
     char* c = counter_char();
     if (!c)
         return;
+    if (is_digit(*c)) {
+        const uint64_t v = track_number(c);
+        if (v > 0)
+            put_track_number(c, v - 1);
+        return;
+    }
     int8_t v = int8_t(*c);
     if (v > '0')
         *c = char(v - 1);

@@ -206,13 +206,28 @@ int start_capture(const char* file_name, wave_callback callback)
         close_ring();
         return -1;
     }
-    if (write_wav_header(app.capture_file_handle, &ring->chosen_format) != 0) {
-        // A file without its header is no recording: told, and not begun.
-        api_failure("WriteFile");
+    // Yes to the question: the old file is overwritten, all of it, so no old
+    // tail lies beyond the new recording's end.
+    if (existed && plain_truncate(app.capture_file_handle, 0) != 0) {
+        api_failure(file_name);
         plain_close(app.capture_file_handle);
         app.capture_file_handle = nullptr;
         release_conversion();
         close_ring();
+        return -1;
+    }
+    if (write_wav_header(app.capture_file_handle, &ring->chosen_format) != 0) {
+        // A file without its header is no recording (a full disk): told,
+        // not begun, and no empty file is left to pass for one.
+        plain_close(app.capture_file_handle);
+        app.capture_file_handle = nullptr;
+        plain_remove(file_name);
+        release_conversion();
+        close_ring();
+        message_box(nullptr,
+                    "The recording file could not be written: the disk may be full.\n"
+                    "Nothing was recorded.",
+                    "Trackmill", MB_OK | MB_ICONWARNING);
         return -1;
     }
     if (start_sampling(ring) != 0) {

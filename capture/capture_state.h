@@ -31,4 +31,6 @@ struct CaptureState {
     // went whole, and those converted since the last append (wav_writer.cpp).
     uint64_t source_bytes_in_file = 0;
     uint64_t source_bytes_pending = 0;
+    bool sizes_patched = false;           // its header's sizes were set while it is written (wav_writer.cpp)
+    uint32_t sizes_patched_second = 0;    // the clock's second (ms / 1000) of that patch
 };

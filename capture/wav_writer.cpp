@@ -7,6 +7,7 @@
 #include "core/app_state.h"
 #include "platform/acm/acm.h"
 #include "platform/system/byte_order.h"
+#include "platform/system/system.h"
 
 namespace {
 
@@ -80,6 +81,21 @@ uint32_t fact_frames(const format_area* chosen_format, uint32_t data_bytes)
     return frames > UINT32_MAX ? UINT32_MAX : uint32_t(frames);
 }
 
+// Once a second the header's sizes are set to the bytes the file holds by
+// now, so a recording that is killed (or a machine that loses power) leaves
+// a WAV file that lacks at most the last second. The data is written before
+// the sizes that count it, and the appends go on at the file's end.
+void keep_sizes_current()
+{
+    const uint32_t second = get_tick_count() / 1000;
+    if (app.sizes_patched && second == app.sizes_patched_second)
+        return;
+    app.sizes_patched = true;
+    app.sizes_patched_second = second;
+    patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+    plain_seek(app.capture_file_handle, 0, SEEK_END);
+}
+
 } // namespace
 
 int write_wav_header(plain_file file, const format_area* chosen_format)
@@ -91,6 +107,7 @@ int write_wav_header(plain_file file, const format_area* chosen_format)
     app.append_fell_short = false;
     app.source_bytes_in_file = 0;
     app.source_bytes_pending = 0;
+    app.sizes_patched = false;
     int32_t format_bytes = format_chunk_bytes(chosen_format);
     if (format_bytes < 0)
         return -1;
@@ -163,6 +180,8 @@ void append_capture_data(const uint8_t* data, uint32_t n)
     // Only what reached the file counts, so the header never claims bytes
     // that a full disk refused.
     app.data_bytes_written += written;
+    if (written > 0)
+        keep_sizes_current();
 }
 
 bool capture_append_fell_short()

@@ -10,7 +10,8 @@
 // when the format has no header or the file did not take the header whole.
 int write_wav_header(plain_file file, const format_area* chosen_format);
 // The append step: writes `n` bytes from `data` to the capture file;
-// last_write_count and data_bytes_written count what it took.
+// last_write_count and data_bytes_written count what it took. Once a second
+// it sets the header's sizes to what the file holds by then.
 void append_capture_data(const uint8_t* data, uint32_t n);
 // True once an append of the capture file begun last did not go whole into
 // it: the file then ends there, and nothing converted later may follow.

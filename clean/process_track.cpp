@@ -11,11 +11,16 @@
 #include "clean/hum_remove.h"
 #include "clean/pass.h"
 #include "clean/track_io.h"
+#include "platform/file/file.h"
 #include "ui/displays.h"
 
 namespace {
 
 constexpr int32_t DEFAULT_BUFFER_BYTES = 8192;
+constexpr const char* WRITE_FAILED = "the cleaned file cannot be written: the disk may be full";
+
+// The file a run writes, beside the cleaned file, until the run succeeded.
+char cleaned_part_name[sizeof app.cleaned_file_name + 8] = "";
 
 int fail(int code, const char* why)
 {
@@ -96,17 +101,13 @@ void close_file(riff_file* f, int* result)
     // The cleaned file's last bytes go out on close: a failure there is a
     // failed run, not a finished one.
     if (riff_close(*f) != 0 && result && *result == 0)
-        *result = fail(-6, "the cleaned file cannot be written");
+        *result = fail(-6, WRITE_FAILED);
     *f = nullptr;
 }
 
 // Steps 5 to 14 of a run, with the track open as track_in.
 int clean_into_file(int mode)
 {
-    app.track_out = riff_open(app.cleaned_file_name, &app.track_out_info, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
-    if (!app.track_out)
-        return fail(-1, "the cleaned file cannot be created");
-
     const int format_bytes = read_track_format();
     if (format_bytes < 0) {
         if (app.track_in_chunk.id == FOURCC_FMT && app.track_in_chunk.size > sizeof app.track_format) {
@@ -125,10 +126,18 @@ int clean_into_file(int mode)
     if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
         return fail(-2, "the track has no sample data");
 
+    if (plain_create_beside(app.cleaned_file_name, cleaned_part_name, sizeof cleaned_part_name) != 0) {
+        cleaned_part_name[0] = '\0';
+        return fail(-1, "the cleaned file cannot be created");
+    }
+    app.track_out = riff_open(cleaned_part_name, &app.track_out_info, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+    if (!app.track_out)
+        return fail(-1, "the cleaned file cannot be created");
+
     app.track_out_riff = riff_chunk{};
     app.track_out_riff.form_type = FOURCC_WAVE;
     if (riff_create_chunk(app.track_out, &app.track_out_riff, MMIO_CREATERIFF) != 0)
-        return fail(-1, "the cleaned file cannot be written");
+        return fail(-1, WRITE_FAILED);
     app.track_out_chunk = riff_chunk{};
     app.track_out_chunk.id = FOURCC_FMT;
     app.track_out_chunk.size = 16;
@@ -145,7 +154,7 @@ int clean_into_file(int mode)
     }
     if (riff_create_chunk(app.track_out, &app.track_out_chunk, 0) != 0 ||
         riff_write(app.track_out, out_format, format_bytes) != format_bytes)
-        return fail(-1, "the cleaned file cannot be written");
+        return fail(-1, WRITE_FAILED);
 
     PlaybackRecord& play = app.playback_record;
     play.sample_rate = int32_t(f.samples_per_sec);
@@ -156,16 +165,16 @@ int clean_into_file(int mode)
     std::memcpy(play.source_format.bytes, out_format, size_t(format_bytes));
 
     if (riff_ascend(app.track_out, &app.track_out_chunk, 0) != 0)
-        return fail(-5, "the cleaned file cannot be written");
+        return fail(-5, WRITE_FAILED);
     app.track_out_chunk = riff_chunk{};
     app.track_out_chunk.id = FOURCC_DATA;
     if (riff_create_chunk(app.track_out, &app.track_out_chunk, 0) != 0)
-        return fail(-5, "the cleaned file cannot be written");
+        return fail(-5, WRITE_FAILED);
 
     if (riff_get_info(app.track_in, &app.track_in_info) != 0)
         return fail(-3, "the track cannot be read");
     if (riff_get_info(app.track_out, &app.track_out_info) != 0)
-        return fail(-5, "the cleaned file cannot be written");
+        return fail(-5, WRITE_FAILED);
     play.data_bytes = app.track_in_chunk.size;
     if (app.track_in_info.buffer_size == 0)
         return fail(-3, "the track cannot be read");
@@ -186,15 +195,15 @@ int clean_into_file(int mode)
     else if (result == PASS_NOT_AVAILABLE)
         fail(result, "FilterEx is not available in this build");
     else if (result != 0)
-        fail(result, "the cleaned file cannot be written");
+        fail(result, WRITE_FAILED);
 
     // The chunks are closed whatever the pass gave.
     app.track_out_info.flags |= MMIO_DIRTY;
     if (riff_set_info(app.track_out, &app.track_out_info) != 0 ||
         riff_ascend(app.track_out, &app.track_out_chunk, 0) != 0)
-        return fail(-6, "the cleaned file cannot be written");
+        return fail(-6, WRITE_FAILED);
     if (riff_ascend(app.track_out, &app.track_out_riff, 0) != 0)
-        return fail(-5, "the cleaned file cannot be written");
+        return fail(-5, WRITE_FAILED);
     return result;
 }
 
@@ -220,9 +229,10 @@ int32_t process_track(window dialog, const char* name, int mode)
     } else if (make_cleaned_name(name, mode, app.cleaned_file_name, sizeof app.cleaned_file_name) != 0) {
         message_box(nullptr, "File name too long", APP_CAPTION, MB_OK);
         result = fail(-1, "the track's file name is too long");
-    } else if (std::strcmp(app.cleaned_file_name, name) == 0) {
-        // The track's name already carries the letter: creating the cleaned
-        // file would empty the track itself.
+    } else if (std::strcmp(app.cleaned_file_name, name) == 0 || plain_same_file(app.cleaned_file_name, name)) {
+        // The track's name already carries the letter, or the cleaned name
+        // leads to the track (a symbolic or hard link): the run would
+        // replace the track itself.
         message_box(nullptr, "The cleaned file would overwrite the track itself", APP_CAPTION, MB_OK);
         result = fail(-1, "the cleaned file would overwrite the track");
     } else if (mode == MODE_DEHUM && !hum_freq_suits_track(name)) {
@@ -231,14 +241,24 @@ int32_t process_track(window dialog, const char* name, int mode)
         show_text(dialog, IDC_STATUS, app.status_text);
         std::snprintf(app.capture_file_name, sizeof app.capture_file_name, "%s", name);
         show_text(dialog, IDC_FILE_BOX, app.cleaned_file_name);
+        // The run writes into a file of its own beside the cleaned file;
+        // only a run that succeeded gives it the cleaned file's name, so a
+        // failed run leaves an earlier cleaned file as it was.
+        cleaned_part_name[0] = '\0';
         result = clean_into_file(mode);
         close_file(&app.track_out, &result);
+        if (cleaned_part_name[0]) {
+            if (result == 0 && plain_rename(cleaned_part_name, app.cleaned_file_name) != 0)
+                result = fail(-6, "the cleaned file cannot be given its name");
+            if (result != 0)
+                plain_remove(cleaned_part_name);   // no half-written file is left behind
+        }
     }
     close_file(&app.track_in, nullptr);
     // A failed run says so in the status line, not the last good run's line.
     if (result != 0)
         std::snprintf(app.result_text, sizeof app.result_text, "cleaning failed: %s",
-                      app.clean_failure ? app.clean_failure : "the cleaned file cannot be written");
+                      app.clean_failure ? app.clean_failure : WRITE_FAILED);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,6 +137,64 @@ int64_t plain_seek(plain_file f, int64_t offset, int origin)
         return -1;
     }
     return int64_t(at);
+}
+
+int plain_truncate(plain_file f, int64_t length)
+{
+    if (!f || length < 0) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    while (ftruncate(f->fd, off_t(length)) != 0) {
+        if (errno != EINTR) {
+            set_last_error(error_from_errno(errno));
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int plain_remove(const char* name)
+{
+    if (!name || unlink(name) != 0) {
+        set_last_error(name ? error_from_errno(errno) : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    return 0;
+}
+
+bool plain_same_file(const char* a, const char* b)
+{
+    struct stat sa, sb;
+    return a && b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+int plain_create_beside(const char* name, char* out, uint32_t out_bytes)
+{
+    const int n = name ? std::snprintf(out, out_bytes, "%s.XXXXXX", name) : -1;
+    if (n < 0 || uint32_t(n) >= out_bytes) {
+        set_last_error(ERROR_FILENAME_EXCED_RANGE);
+        return -1;
+    }
+    const int fd = mkostemp(out, O_CLOEXEC);
+    if (fd < 0) {
+        set_last_error(error_from_errno(errno));
+        return -1;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    return 0;
+}
+
+int plain_rename(const char* from, const char* to)
+{
+    if (!from || !to || rename(from, to) != 0) {
+        set_last_error(from && to ? error_from_errno(errno) : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    return 0;
 }
 
 int plain_close(plain_file f)

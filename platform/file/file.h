@@ -22,6 +22,22 @@ uint32_t plain_write(plain_file f, const void* data, uint32_t count);
 // SEEK_SET, SEEK_CUR or SEEK_END; returns the new position, or -1 (last error
 // ERROR_INVALID_PARAMETER for a position before the start).
 int64_t plain_seek(plain_file f, int64_t offset, int origin);
+// Cuts the file to `length` bytes (an overwritten file loses its old tail);
+// 0, or -1 with the last error set.
+int plain_truncate(plain_file f, int64_t length);
+// Removes the file `name` (a capture file that never got its header); 0 or -1.
+int plain_remove(const char* name);
+// Whether two names lead to one file (the same device and inode: a symbolic
+// or hard link, or the same name); false when either cannot be looked at.
+bool plain_same_file(const char* a, const char* b);
+// Creates a new, empty file with a name of its own beside `name` ("name."
+// and six characters, never an existing file) and puts that name into
+// `out`; it gets the permissions a newly created file gets. 0, or -1 with
+// the last error set.
+int plain_create_beside(const char* name, char* out, uint32_t out_bytes);
+// Gives the file `from` the name `to`, replacing a file of that name in one
+// step; 0, or -1 with the last error set.
+int plain_rename(const char* from, const char* to);
 // Closes the file; 0, or -1 when the system reports a failure (the handle is
 // gone either way). Null is ignored and gives 0.
 int plain_close(plain_file f);

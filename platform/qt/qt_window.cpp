@@ -13,15 +13,19 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -308,6 +312,46 @@ bool display_available()
     return x && *x && local_x_display_answers(x);
 }
 
+// SIGINT, SIGTERM and SIGHUP (a Ctrl+C, a logout, a closed terminal) leave
+// the program by its Exit path, so a recording that runs is finished, not
+// cut off with its running sizes. The handler only writes the signal's
+// number into a pipe; the GUI thread reads it and closes the main dialog.
+int interrupt_pipe[2] = {-1, -1};
+
+void on_interrupt_signal(int sig)
+{
+    const int saved = errno;
+    const unsigned char b = static_cast<unsigned char>(sig);
+    if (write(interrupt_pipe[1], &b, 1) < 0) {
+        // A full pipe holds an interrupt already.
+    }
+    errno = saved;
+}
+
+void on_interrupt_read()
+{
+    unsigned char b = 0;
+    if (read(interrupt_pipe[0], &b, 1) != 1)
+        return;
+    if (modal_runs.empty())
+        std::_Exit(128 + b);   // no dialog yet: nothing to finish
+    window_core_close(modal_runs.front().dialog);
+}
+
+void catch_interrupts()
+{
+    if (interrupt_pipe[0] >= 0 || pipe2(interrupt_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(interrupt_pipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { on_interrupt_read(); });
+    struct sigaction sa = {};
+    sa.sa_handler = on_interrupt_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+}
+
 } // namespace
 
 int qt_window_start(int* argc, char** argv)
@@ -329,6 +373,7 @@ int qt_window_start(int* argc, char** argv)
         // Dialogs end through their procedure, never by their windows closing.
         QApplication::setQuitOnLastWindowClosed(false);
         window_core_set_draw_log(false);
+        catch_interrupts();
     }
     window_set_backend(&qt_backend);
     return 0;

@@ -5,17 +5,17 @@
 #include "platform/system/byte_order.h"
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
+#include "platform/file/wav_reader.h"
 #include "platform/sound/demo_record.h"
 
 namespace {
 
-constexpr uint16_t TAG_EXTENSIBLE = 0xFFFE;
-
 class wav_source : public pcm_source {
 public:
-    wav_source(FILE* f, uint32_t rate, int channels, uint64_t data_bytes)
-        : file_(f), rate_(rate), channels_(channels), frames_left_(data_bytes / (2u * channels)) {}
-    ~wav_source() override { std::fclose(file_); }
+    wav_source(int fd, uint32_t rate, int channels, uint64_t data_offset, uint64_t data_bytes)
+        : fd_(fd), rate_(rate), channels_(channels), at_(data_offset), frames_left_(data_bytes / (2u * channels)) {}
+    ~wav_source() override { close(fd_); }
     uint32_t rate() const override { return rate_; }
     int channels() const override { return channels_; }
 
@@ -23,36 +23,44 @@ public:
     {
         if (frames > frames_left_)
             frames = uint32_t(frames_left_);
-        size_t samples = size_t(frames) * channels_;
+        const size_t frame_bytes = 2u * size_t(channels_);
         uint8_t* bytes = reinterpret_cast<uint8_t*>(out);
-        size_t got = std::fread(bytes, 2 * channels_, frames, file_);
-        if (got < frames)
+        size_t want = size_t(frames) * frame_bytes, got = 0;
+        while (got < want) {
+            ssize_t n = pread(fd_, bytes + got, want - got, off_t(at_ + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+        const uint32_t whole = uint32_t(got / frame_bytes);
+        at_ += uint64_t(whole) * frame_bytes;
+        if (whole < frames)
             frames_left_ = 0;   // a short file or a read error ends the record here
         else
-            frames_left_ -= got;
-        samples = got * channels_;
+            frames_left_ -= whole;
         // The file is little-endian; assemble each sample from its bytes.
+        const size_t samples = size_t(whole) * channels_;
         for (size_t i = 0; i < samples; ++i)
             out[i] = int16_t(load_le16(bytes + 2 * i));
-        return uint32_t(got);
+        return whole;
     }
 
     uint64_t skip(uint64_t frames) override
     {
         if (frames > frames_left_)
             frames = frames_left_;
-        if (std::fseek(file_, long(frames * 2 * channels_), SEEK_CUR) != 0) {
-            frames_left_ = 0;
-            return 0;
-        }
+        at_ += frames * 2u * uint64_t(channels_);
         frames_left_ -= frames;
         return frames;
     }
 
 private:
-    FILE* file_;
+    int fd_;
     uint32_t rate_;
     int channels_;
+    uint64_t at_;            // file offset of the next frame
     uint64_t frames_left_;
 };
 
@@ -77,72 +85,28 @@ std::unique_ptr<pcm_source> open_wav_source(const char* path, std::string* error
         *error = std::string(path) + ": " + why;
         return nullptr;
     };
-    FILE* f = std::fopen(path, "rb");
-    if (!f)
+    // Without blocking, and only a regular file: a FIFO with no writer
+    // would otherwise hang the recording before it starts.
+    const int fd = wav_open(path);
+    if (fd == WAV_CANNOT_OPEN)
         return fail(std::strerror(errno));
-    std::fseek(f, 0, SEEK_END);
-    long end = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    uint64_t file_bytes = end < 0 ? 0 : uint64_t(end);
-
-    auto close_fail = [&](const std::string& why) {
-        std::fclose(f);
-        return fail(why);
-    };
-    uint8_t riff[12];
-    if (std::fread(riff, 1, 12, f) != 12 || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return close_fail("not a WAV file (no RIFF/WAVE header)");
-
-    bool have_fmt = false;
-    uint16_t tag = 0, channels = 0, block_align = 0, bits = 0;
-    uint32_t rate = 0;
-    uint64_t pos = 12;
-    for (;;) {
-        uint8_t head[8];
-        if (std::fread(head, 1, 8, f) != 8)
-            return close_fail("no data chunk");
-        uint32_t size = load_le32(head + 4);
-        pos += 8;
-        if (std::memcmp(head, "fmt ", 4) == 0) {
-            uint8_t fmt[40] = {};
-            if (size < 16 || size > file_bytes - pos)
-                return close_fail("broken format chunk");
-            uint32_t want = size < sizeof fmt ? size : uint32_t(sizeof fmt);
-            if (std::fread(fmt, 1, want, f) != want)
-                return close_fail("broken format chunk");
-            tag = load_le16(fmt);
-            channels = load_le16(fmt + 2);
-            rate = load_le32(fmt + 4);
-            block_align = load_le16(fmt + 12);
-            bits = load_le16(fmt + 14);
-            // An extensible record names its real format in the sub-format's
-            // first two bytes (1 for PCM).
-            if (tag == TAG_EXTENSIBLE && want >= 26)
-                tag = load_le16(fmt + 24);
-            have_fmt = true;
-        } else if (std::memcmp(head, "data", 4) == 0) {
-            if (!have_fmt)
-                return close_fail("data chunk before the format chunk");
-            if (tag != 1 || bits != 16 || channels < 1 || channels > 2 || block_align != 2 * channels)
-                return close_fail("only 16-bit PCM with 1 or 2 channels can be played");
-            if (rate < 1000 || rate > 384000)
-                return close_fail("sample rate " + std::to_string(rate) + " Hz is out of range (1000 to 384000)");
-            // A size past the end of the file (a recording cut short) plays what is there.
-            uint64_t data = size;
-            if (data > file_bytes - pos)
-                data = file_bytes - pos;
-            if (std::fseek(f, long(pos), SEEK_SET) != 0)
-                return close_fail("cannot seek to the samples");
-            return std::make_unique<wav_source>(f, rate, channels, data);
-        }
-        // Any other chunk is skipped, with its pad byte.
-        uint64_t skip = uint64_t(size) + (size & 1);
-        if (skip > file_bytes - pos)
-            return close_fail("no data chunk");
-        pos += skip;
-        if (std::fseek(f, long(pos), SEEK_SET) != 0)
-            return close_fail("no data chunk");
+    if (fd < 0)
+        return fail(wav_error_text(fd));
+    wav_layout l;
+    const int r = wav_read_layout(fd, &l);
+    if (r != WAV_OK) {
+        close(fd);
+        if (r == WAV_RATE_OUT_OF_RANGE)
+            return fail("sample rate " + std::to_string(l.format.fmt.samples_per_sec) +
+                        " Hz is out of range (1000 to 384000)");
+        return fail(wav_error_text(r));
     }
+    if (!wav_is_pcm16(l)) {
+        close(fd);
+        return fail("only 16-bit PCM with 1 or 2 channels can be played");
+    }
+    return std::make_unique<wav_source>(fd, l.format.fmt.samples_per_sec, l.format.fmt.channels, l.data_offset,
+                                        l.data_bytes);
 }
 
 std::unique_ptr<pcm_source> open_demo_source(std::string* error)

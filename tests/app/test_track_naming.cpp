@@ -115,16 +115,34 @@ TEST_F(ChangeTest, ACancelledSaveDialogChangesNothing)
     EXPECT_EQ(text(IDC_FILE_BOX), "./wavecap.wav");
 }
 
-TEST(TrackCounter, AdvanceRunsZeroToNineAndRoundAgain)
+TEST(TrackCounter, TheCounterIsAWholeNumberThatNeverWrapsOntoAnEarlierTake)
 {
     app_state_reset();
     std::string seen;
-    for (int i = 0; i < 11; ++i) {
-        seen += app.track_name[5];
+    for (int i = 0; i < 12; ++i) {
+        seen += std::string(app.track_name) + " ";
         advance_track_counter();
     }
-    EXPECT_EQ(seen, "01234567890");
-    EXPECT_STREQ(app.track_name, "track1.wav");
+    EXPECT_EQ(seen, "track0.wav track1.wav track2.wav track3.wav track4.wav track5.wav track6.wav track7.wav "
+                    "track8.wav track9.wav track10.wav track11.wav ");
+    EXPECT_STREQ(app.track_name, "track12.wav");
+    step_back_track_counter();
+    step_back_track_counter();
+    step_back_track_counter();
+    EXPECT_STREQ(app.track_name, "track9.wav");
+    for (int i = 0; i < 12; ++i)
+        step_back_track_counter();
+    EXPECT_STREQ(app.track_name, "track0.wav");
+
+    // The number starts at the counter: digits before it are the name's.
+    set_counter("take3_99.mp3", 6);
+    advance_track_counter();
+    EXPECT_STREQ(app.track_name, "take3_100.mp3");
+    // A number that would no longer fit the name stays as it is.
+    std::string full(sizeof app.track_name - 6, 'x');
+    set_counter((full + "9.wav").c_str(), int(full.size()));
+    advance_track_counter();
+    EXPECT_EQ(std::string(app.track_name), full + "9.wav");
 }
 
 TEST(TrackCounter, CharactersCompareAsSignedBytes)
@@ -137,7 +155,6 @@ TEST(TrackCounter, CharactersCompareAsSignedBytes)
     const Step steps[] = {
         {'0', '1', '0'},
         {'5', '6', '4'},
-        {'9', '0', '8'},
         {'b', '0', 'a'},              // letters count as past "9"
         {'\x7f', '0', '\x7e'},
         {'/', '0', '/'},              // just below "0": advances into it

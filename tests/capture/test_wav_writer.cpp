@@ -6,6 +6,7 @@
 #include "capture/wav_writer.h"
 #include "platform/acm/acm.h"
 #include "platform/file/file.h"
+#include "platform/system/system.h"
 #include "platform/window/headless.h"
 #include "tests/support/riff_bytes.h"
 #include "tests/support/riff_read.h"
@@ -46,22 +47,33 @@ protected:
     void SetUp() override
     {
         app_state_reset();
+        // Time stands still unless a test moves it: the sizes are patched at
+        // the first append and then only when a test moves on a second.
+        clock_use_virtual(true);
         output.assign(65536, 0);
         app.conversion_output = output.data();
     }
     void TearDown() override
     {
         plain_fail_writes_after(-1);
+        clock_use_virtual(false);
         if (app.capture_file_handle)
             plain_close(app.capture_file_handle);
         app_state_reset();
     }
-    // What start_capture does with the file: open it and write the header.
+    // What start_capture does with the file: open it, cut an existing one
+    // (the overwrite was answered Yes) and write the header.
     void start(const std::string& name, const format_area& format, bool* existed = nullptr)
     {
         app.capture_ring.chosen_format = format;
-        app.capture_file_handle = plain_open_or_create(name.c_str(), existed);
+        bool was_there = false;
+        app.capture_file_handle = plain_open_or_create(name.c_str(), &was_there);
         ASSERT_NE(app.capture_file_handle, nullptr);
+        if (existed)
+            *existed = was_there;
+        if (was_there) {
+            ASSERT_EQ(plain_truncate(app.capture_file_handle, 0), 0);
+        }
         ASSERT_EQ(write_wav_header(app.capture_file_handle, &app.capture_ring.chosen_format), 0);
         app.data_bytes_written = 0;
     }
@@ -159,9 +171,9 @@ TEST_F(WavWriter, FormatWithTwoExtraBytes)
     EXPECT_TRUE(r.data == audio);
 }
 
-// A recording over a longer file that existed: the file keeps its length
-// and its old tail; the sizes cover only the new content.
-TEST_F(WavWriter, ExistingLongerFileKeepsLengthAndTail)
+// A recording over a longer file that existed: nothing of the old file is
+// left after the new content, so the file is as long as its sizes say.
+TEST_F(WavWriter, AnExistingLongerFileIsReplacedWhole)
 {
     std::string name = dir.file("old.wav");
     write_whole_file(name, bytes(100000, 0xAA));
@@ -173,13 +185,39 @@ TEST_F(WavWriter, ExistingLongerFileKeepsLengthAndTail)
     finish();
 
     bytes file = read_whole_file(name);
-    ASSERT_EQ(file.size(), 100000u);
-    EXPECT_EQ(le32_at(file, 4), 36u + 3000u);
+    ASSERT_EQ(file.size(), 44u + 3000u);
+    EXPECT_EQ(le32_at(file, 4) + 8, file.size());
     EXPECT_EQ(le32_at(file, 40), 3000u);
-    EXPECT_TRUE(std::all_of(file.begin() + 3044, file.end(), [](uint8_t b) { return b == 0xAA; }));
     read_result r = read_wave(name);
     ASSERT_EQ(r.failed_at, "");
     EXPECT_TRUE(r.data == audio);
+}
+
+// While the file is written its sizes are those of the data written, once
+// a second: a recording killed now is a WAV file that lacks at most the
+// last second.
+TEST_F(WavWriter, TheSizesFollowTheDataOnceASecond)
+{
+    std::string name = dir.file("running.wav");
+    clock_set(5000);
+    start(name, pcm_format_area(2, 44100, 16));
+    append(pattern_bytes(3000, 1));
+    bytes file = read_whole_file(name);
+    EXPECT_EQ(le32_at(file, 40), 3000u);
+    EXPECT_EQ(le32_at(file, 4), 36u + 3000u);
+    clock_set(5900);
+    append(pattern_bytes(1000, 2));   // the same second: no patch
+    EXPECT_EQ(le32_at(read_whole_file(name), 40), 3000u);
+    clock_set(6000);
+    append(pattern_bytes(500, 3));
+    file = read_whole_file(name);
+    ASSERT_EQ(file.size(), 44u + 4500u) << "the appends go on at the end";
+    EXPECT_EQ(le32_at(file, 40), 4500u);
+    EXPECT_EQ(le32_at(file, 4), 36u + 4500u);
+    read_result r = read_wave(name);
+    EXPECT_EQ(r.failed_at, "");
+    EXPECT_EQ(r.data.size(), 4500u);
+    finish();
 }
 
 // A full disk: the short count ends the recording, and the patched data
@@ -188,7 +226,7 @@ TEST_F(WavWriter, ShortAppendCountsOnlyWhatWasWritten)
 {
     std::string name = dir.file("full.wav");
     start(name, pcm_format_area(2, 44100, 16));
-    plain_fail_writes_after(8192 + 100);
+    plain_fail_writes_after(8192 + 8 + 100);   // the sizes patched after the first append take 8
     append(pattern_bytes(8192, 1));
     EXPECT_EQ(app.last_write_count, 8192u);
     append(pattern_bytes(8192, 2));
@@ -274,12 +312,13 @@ TEST_F(WavWriter, PatchWritesLowBytesFirst)
 {
     std::string name = dir.file("p.wav");
     start(name, pcm_format_area(2, 44100, 16));
-    append(bytes(0x1234, 7));
+    append(bytes(0x1234, 7));   // the sizes follow at once
+    append(bytes(0x100, 7));    // in the same second: they do not
     plain_fail_writes_after(1);
     finish();
     bytes file = read_whole_file(name);
-    EXPECT_EQ(le32_at(file, 4), (0x07F00000u & 0xFFFFFF00u) | ((36u + 0x1234u) & 0xFF));
-    EXPECT_EQ(le32_at(file, 40), 0x07E00000u);
+    EXPECT_EQ(le32_at(file, 4), ((36u + 0x1234u) & 0xFFFFFF00u) | ((36u + 0x1334u) & 0xFF));
+    EXPECT_EQ(le32_at(file, 40), 0x1234u);
 
     write_le32(0x11223344, nullptr);   // no file: nothing happens
     write_le16(0x1122, nullptr);

@@ -1,6 +1,8 @@
 // The processing driver: cleaned file names, tracks it refuses and how,
 // the cleaned file's chunks, the preview left open, and failed writes.
+#include <unistd.h>
 #include <cmath>
+#include <cstdio>
 #include "tests/clean/clean_files.h"
 #include "clean/track_io.h"
 #include "playback/playback.h"
@@ -178,8 +180,7 @@ TEST_F(DriverTest, MalformedTracksFailBeforeASampleIsWritten)
         write_file(path("track3.wav"), c.file);
         std::strcpy(app.result_text, "declick process complete 7 corrections");
         EXPECT_EQ(process_track(nullptr, path("track3.wav").c_str(), MODE_DECLICK), c.code) << c.what;
-        EXPECT_TRUE(file_exists(path("tracd3.wav"))) << c.what;
-        EXPECT_EQ(read_file(path("tracd3.wav")).size(), 0u) << c.what;
+        EXPECT_FALSE(file_exists(path("tracd3.wav"))) << c.what << ": a failed run creates nothing";
         EXPECT_EQ(read_file(path("track3.wav")), c.file) << c.what;
         EXPECT_EQ(app.track_in, nullptr);
         EXPECT_EQ(std::string(app.result_text).rfind("cleaning failed", 0), 0u) << app.result_text;
@@ -228,19 +229,44 @@ TEST_F(DriverTest, TrackIsNeverCleanedIntoItself)
     EXPECT_EQ(process_track(nullptr, path("tracd3.wav").c_str(), MODE_DECLICK), -1);
     EXPECT_EQ(read_file(path("tracd3.wav")), track);
     ASSERT_EQ(headless_message_boxes().size(), 1u);
+    // The cleaned name a symbolic or a hard link to the track: refused before
+    // anything is created, in every mode.
+    write_file(path("track3.wav"), track);
+    for (int mode : {MODE_DECLICK, MODE_DENOISE, MODE_FADE_IN}) {
+        char cleaned[256];
+        ASSERT_EQ(make_cleaned_name(path("track3.wav").c_str(), mode, cleaned, sizeof cleaned), 0);
+        for (bool hard : {false, true}) {
+            SCOPED_TRACE(std::string(cleaned) + (hard ? " hard link" : " symbolic link"));
+            std::remove(cleaned);
+            ASSERT_EQ(hard ? link(path("track3.wav").c_str(), cleaned) : symlink("track3.wav", cleaned), 0);
+            headless_clear_message_boxes();
+            EXPECT_EQ(process_track(nullptr, path("track3.wav").c_str(), mode), -1);
+            EXPECT_EQ(read_file(path("track3.wav")), track);
+            ASSERT_EQ(headless_message_boxes().size(), 1u);
+            EXPECT_EQ(headless_message_boxes()[0].text, "The cleaned file would overwrite the track itself");
+        }
+        std::remove(cleaned);
+    }
 }
 
 TEST_F(DriverTest, FullDiskFailsTheRunInEveryMode)
 {
     const samples16 in = smooth(40000, 0.011);
+    const bytes earlier = wav_bytes(smooth(100, 0.02));
     for (int mode : {MODE_DECLICK, MODE_DENOISE, MODE_FADE_IN, MODE_DEHUM, MODE_MONO_STEREO, MODE_FADE_OUT}) {
+        char cleaned[256];
+        ASSERT_EQ(make_cleaned_name(path("track3.wav").c_str(), mode, cleaned, sizeof cleaned), 0);
+        write_file(cleaned, earlier);
         riff_fail_writes_after(20000);
         int32_t result = 0;
         clean(in, mode, {}, &result);
         riff_fail_writes_after(-1);
         EXPECT_EQ(result, -6) << "mode " << mode;
         EXPECT_EQ(app.track_in, nullptr) << "no preview after a failed run";
-        EXPECT_STREQ(app.result_text, "cleaning failed: the cleaned file cannot be written");
+        EXPECT_STREQ(app.result_text, "cleaning failed: the cleaned file cannot be written: the disk may be full");
+        EXPECT_EQ(read_file(cleaned), earlier) << "the earlier cleaned file is kept";
+        EXPECT_EQ(std::system(("test $(ls '" + dir + "' | wc -l) -eq 2").c_str()), 0) << "no file left beside it";
+        std::remove(cleaned);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include "qt_test_app.h"
 #include "core/app_state.h"
 #include "core/ids.h"
@@ -108,4 +109,18 @@ TEST(QtMainRun, DefaultsShowChangeUsesTheSaveDialogAndExitEndsTheRun)
         }
     EXPECT_TRUE(magenta);
     EXPECT_TRUE(yellow);
+}
+
+TEST(QtMainRun, AnInterruptLeavesByTheExitPath)
+{
+    qt_test_start();
+    app_state_reset();
+    set_ui_language(LANG_ENGLISH);
+    QTimer::singleShot(30, [] { raise(SIGTERM); });
+    QTimer::singleShot(10000, [] {   // never hang the suite
+        if (window d = window_core_top_dialog())
+            end_dialog(d, -1);
+    });
+    EXPECT_EQ(dialog_box(main_dialog_template(), nullptr, main_dialog_proc, 0), 0);
+    release_resources();
 }

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include "core/app_state.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
@@ -127,31 +129,38 @@ int encode(int argc, char** argv)
         return fail("the conversion stream could not be opened");
     app.conversion_stream = stream;
 
-    // Only a plain file is ever replaced, and only by a whole new file: the
-    // conversion goes into a file beside it that takes its name at the end,
-    // so a failed run leaves the old file as it was.
-    const std::string part_name = std::string(out_name) + ".part";
-    std::remove(part_name.c_str());
-    bool existed = false;
-    app.capture_file_handle = plain_open_or_create(part_name.c_str(), &existed);
+    // Only a plain file is ever replaced (checked above), and only by a whole
+    // new file: the conversion goes into a file beside it that takes its name
+    // at the end, so a failed run leaves the old file as it was.
+    // A name of its own, never a file that is there already.
+    std::string part_name = std::string(out_name) + ".XXXXXX";
+    const int part_fd = mkostemp(part_name.data(), O_CLOEXEC);
+    if (part_fd < 0) {
+        release_conversion();
+        return fail(std::string("cannot create a file beside ") + out_name + ": " + std::strerror(errno));
+    }
+    // The new file gets the permissions a newly created output would have.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(part_fd, 0666 & ~mask);
+    close(part_fd);
+    app.capture_file_handle = plain_open_or_create(part_name.c_str(), nullptr);
     if (!app.capture_file_handle) {
+        std::remove(part_name.c_str());
         release_conversion();
         return fail(std::string("cannot create ") + part_name);
     }
-    write_wav_header(app.capture_file_handle, &chosen);
     app.data_bytes_written = 0;
-
-    bool ok = true;
+    bool ok = write_wav_header(app.capture_file_handle, &chosen) == 0;
     uint64_t frames = 0;
     const uint32_t buffer = app.record_buffer_bytes;
     while (ok) {
-        uint32_t want = in.data_left < buffer ? in.data_left : buffer;
-        int32_t got = want ? riff_read(in.file, app.conversion_block, int32_t(want)) : 0;
-        if (got < 0)
-            got = 0;   // a read error ends the input like its end
+        uint32_t want = in.data_left < buffer ? uint32_t(in.data_left) : buffer;
+        int32_t got = int32_t(read_input(&in, app.conversion_block, want));
         if (uint32_t(got) != want) {
-            std::fprintf(stderr, "trackmill-batch encode: warning: %s ends %u bytes before its data chunk does\n",
-                         in_name, unsigned(in.data_left - uint32_t(got)));
+            // A read error ends the input like its end.
+            std::fprintf(stderr, "trackmill-batch encode: warning: %s could not be read past %u more bytes\n",
+                         in_name, unsigned(got));
             in.data_left = 0;
         } else {
             in.data_left -= want;
@@ -191,7 +200,10 @@ int encode(int argc, char** argv)
     }
     app.conversion_stream = nullptr;
     free_conversion_block();
-    patch_wav_sizes(app.capture_file_handle, &chosen, app.data_bytes_written);
+    if (patch_wav_sizes(app.capture_file_handle, &chosen, app.data_bytes_written) != 0) {
+        write_failed = true;
+        ok = false;
+    }
     if (plain_close(app.capture_file_handle) != 0)
         ok = false;
     app.capture_file_handle = nullptr;
@@ -203,7 +215,7 @@ int encode(int argc, char** argv)
     }
     if (!ok) {
         std::remove(part_name.c_str());   // no half-written file is left behind
-        return fail(write_failed ? std::string("writing ") + out_name + " failed (disk full?); nothing was kept"
+        return fail(write_failed ? std::string("writing ") + out_name + " failed: the disk may be full; nothing was kept"
                                  : std::string("the conversion failed; nothing was kept"));
     }
     std::printf("%s: %s, %llu frames in, %u bytes of audio\n", out_name, spelling, (unsigned long long)frames,

@@ -2,10 +2,12 @@
 // SignalRecord auto-track, run headless through the dialog's own procedure
 // on the virtual card (fast by default) or the sound card. The batch tool
 // only clicks, types and answers as a user would, and watches the dialog.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include "capture/capture_control.h"
 #include "platform/acm/acm.h"
 #include "platform/file/riff.h"
+#include "platform/file/wav_reader.h"
 #include "platform/sound/demo_record.h"
 #include "platform/sound/sound.h"
 #include "platform/system/system.h"
@@ -61,12 +64,41 @@ msg_result watched_proc(window w, unsigned message, wparam wp, lparam lp)
     return r;
 }
 
+// --- SIGINT, SIGTERM, SIGHUP: a Stop, not a lost file ----------------------------
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_interrupt_signal(int)
+{
+    interrupted = 1;
+}
+
+// From here on an interrupt only sets a flag: the running command stops as
+// its Stop button would, so the file gets its true sizes.
+void catch_interrupts()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = on_interrupt_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+}
+
+std::function<void()> stop_on_interrupt;   // the command's Stop, run once on an interrupt
+
 // Handles posted messages until `done` holds, or until nothing has been
 // posted for idle_limit_ms() of real time (false then).
 bool run_until(const std::function<bool()>& done)
 {
     auto last = std::chrono::steady_clock::now();
     while (!done()) {
+        if (interrupted && stop_on_interrupt) {
+            auto stop = std::move(stop_on_interrupt);
+            stop_on_interrupt = nullptr;
+            stop();
+            last = std::chrono::steady_clock::now();
+            continue;
+        }
         if (window_core_wait_posted(50)) {
             window_core_dispatch_posted();
             last = std::chrono::steady_clock::now();
@@ -243,21 +275,14 @@ std::string choose_sound(const options& o)
 // Seconds of audio in a WAV file's data chunk; 0 when it cannot be read.
 double wav_seconds(const char* path)
 {
-    riff_info info = {};
-    riff_file f = riff_open(path, &info, MMIO_READ);
-    if (!f)
+    const int fd = wav_open(path);
+    if (fd < 0)
         return 0;
+    wav_layout l;
     double seconds = 0;
-    riff_chunk riff = {}, fmt = {}, data = {};
-    riff.form_type = FOURCC_WAVE;
-    fmt.id = FOURCC_FMT;
-    data.id = FOURCC_DATA;
-    wave_format w = {};
-    if (riff_descend(f, &riff, nullptr, MMIO_FINDRIFF) == 0 && riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 &&
-        riff_read(f, &w, 16) == 16 && riff_ascend(f, &fmt, 0) == 0 &&
-        riff_descend(f, &data, &riff, MMIO_FINDCHUNK) == 0 && w.avg_bytes_per_sec > 0)
-        seconds = data.size / double(w.avg_bytes_per_sec);
-    riff_close(f);
+    if (wav_read_layout(fd, &l) == WAV_OK && l.format.fmt.avg_bytes_per_sec > 0)
+        seconds = double(l.data_bytes) / l.format.fmt.avg_bytes_per_sec;
+    close(fd);
     return seconds;
 }
 
@@ -355,8 +380,7 @@ int record_command(int argc, char** argv)
         return fail(o, std::string(o.target) + " is a directory");
     if (exists(o.target) && !o.overwrite)
         return fail(o, std::string(o.target) +
-                           " exists; --overwrite records over it as the dialog does (from its first byte, "
-                           "a longer file keeping its length)");
+                           " exists; --overwrite records over it as the dialog does (the old file is replaced)");
     std::string problem = choose_sound(o);
     if (!problem.empty())
         return fail(o, problem);
@@ -380,12 +404,18 @@ int record_command(int argc, char** argv)
         if (app.recording && progress.on)
             progress.show("%s", s.text(IDC_STATUS).c_str());
     };
+    catch_interrupts();
     headless_click(s.dialog, CMD_RECORD);
     if (!app.recording)
         return fail(o, "the recording did not start");
+    stop_on_interrupt = [&] {
+        if (app.recording)
+            headless_click(s.dialog, CMD_RECORD);
+    };
     const bool ran = run_until([] { return !app.recording; });
     after_message = nullptr;
     progress.clear();
+    stop_on_interrupt = nullptr;
     if (!ran) {
         s.close();
         return fail(o, "the sound device stopped delivering; the file holds what came before");
@@ -398,6 +428,8 @@ int record_command(int argc, char** argv)
                 unsigned(data_bytes));
     if (!sound_is_virtual())
         std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
+    if (interrupted && !stopped_by_us)
+        return fail(o, "interrupted; the file holds what came before");
     if (!stopped_by_us)
         return fail(o, "the recording ended early, as the message above says; the file holds what came before");
     return std::fflush(stdout) == 0 ? BATCH_DONE : BATCH_FAILED;
@@ -408,7 +440,41 @@ int record_command(int argc, char** argv)
 struct take_seen {
     std::string file;
     uint32_t start_ms;
+    dev_t device;   // the file the take began, so a file put in its place is not listed as it
+    ino_t inode;
 };
+
+// A track file left in DIR by an earlier run: "track" and a number, ".wav".
+std::string earlier_track_file(const std::string& dir)
+{
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return "";
+    std::string found;
+    while (const dirent* e = readdir(d)) {
+        const char* n = e->d_name;
+        if (std::strncmp(n, "track", 5) != 0)
+            continue;
+        size_t digits = std::strspn(n + 5, "0123456789");
+        if (digits > 0 && !std::strcmp(n + 5 + digits, ".wav")) {
+            found = dir + n;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+// Why a take as listed is not what is on disk; "" when it is.
+std::string take_not_on_disk(const take_seen& t)
+{
+    struct stat st;
+    if (stat(t.file.c_str(), &st) != 0)
+        return t.file + " is gone";
+    if (st.st_dev != t.device || st.st_ino != t.inode)
+        return t.file + " is no longer the file this run recorded";
+    return "";
+}
 
 int split_command(int argc, char** argv)
 {
@@ -422,13 +488,13 @@ int split_command(int argc, char** argv)
     if (!is_directory(o.target))
         return fail(o, std::string(o.target) + " is not a directory");
     const std::string base = std::string(o.target) + (o.target[std::strlen(o.target) - 1] == '/' ? "" : "/");
-    // Every take's name is asked about before it is written over, and the
-    // tool answers Yes: an earlier track file there would be lost.
-    for (char c = '0'; c <= '9'; ++c) {
-        const std::string track = base + "track" + c + ".wav";
-        if (exists(track))
-            return fail(o, track + " exists: split into a directory without track files");
-    }
+    // An earlier track file there is never written over: the tool answers
+    // No to every overwrite question, so each take's file is one this run
+    // created. A file that appears while the run goes on (another run in the
+    // same directory) ends the run at that take.
+    const std::string earlier = earlier_track_file(base);
+    if (!earlier.empty())
+        return fail(o, earlier + " exists: split into a directory without track files");
     if (o.card && o.seconds <= 0)
         return usage(o, "from the sound card, say for how long: --seconds=S");
     std::string problem = choose_sound(o);
@@ -458,15 +524,23 @@ int split_command(int argc, char** argv)
 
     // After the source: the intro allowance and a take's countdown more.
     const uint32_t end_ms = uint32_t((play_seconds + (o.seconds > 0 ? 0 : app.intro_max_seconds + 10)) * 1000);
-    headless_answer_box(IDYES);   // an eleventh take goes into track0.wav again
+    headless_answer_box(IDNO);
     std::vector<take_seen> takes;
     size_t told = 0;   // takes whose line is out
+    std::string missing;   // the first take that is not on disk as it was begun
     // Each take's line goes out as soon as its file is finished, so a
-    // script or a person reading along sees the takes arrive.
+    // script or a person reading along sees the takes arrive. A take whose
+    // file is gone or was replaced is not listed.
     auto tell_finished = [&](bool all) {
         const size_t done = all || !app.recording ? takes.size() : takes.size() - 1;
         for (; told < done; ++told) {
             const take_seen& t = takes[told];
+            const std::string why = take_not_on_disk(t);
+            if (!why.empty()) {
+                if (missing.empty())
+                    missing = why;
+                continue;
+            }
             const double start = t.start_ms / 1000.0;
             progress.clear();
             std::printf("%s %.2f %.2f\n", t.file.c_str(), start, start + wav_seconds(t.file.c_str()));
@@ -475,12 +549,18 @@ int split_command(int argc, char** argv)
     };
     int was_recording = 0;
     bool over = false;
+    std::string taken;   // a take's file that another run created first
     after_message = [&] {
-        if (app.recording && !was_recording)
-            takes.push_back({app.capture_file_name, app.record_start_tick - t0});
+        if (app.recording && !was_recording) {
+            struct stat st = {};
+            stat(app.capture_file_name, &st);
+            takes.push_back({app.capture_file_name, app.record_start_tick - t0, st.st_dev, st.st_ino});
+        }
         if (!app.recording && was_recording)
             tell_finished(false);
         was_recording = app.recording;
+        if (taken.empty() && !app.recording && s.boxes.find("Overwrite current file ?!") != std::string::npos)
+            taken = app.capture_file_name;
         progress.show("%.0f s of the side, %zu take%s", (get_tick_count() - t0) / 1000.0, takes.size(),
                       takes.size() == 1 ? "" : "s");
         if (over || get_tick_count() - t0 < end_ms)
@@ -491,19 +571,36 @@ int split_command(int argc, char** argv)
             headless_click(s.dialog, CMD_SIGNAL_RECORD);
         }
     };
+    catch_interrupts();
     headless_click(s.dialog, CMD_SIGNAL_RECORD);
     if (!app.signal_waiting)
         return fail(o, "SignalRecord did not arm");
+    // An interrupt ends a running take and the waiting, as the button does.
+    stop_on_interrupt = [&] {
+        over = true;
+        if (app.recording || app.signal_waiting)
+            headless_click(s.dialog, CMD_SIGNAL_RECORD);
+    };
     // Auto-track stops by itself only when something went wrong (a full
-    // disk, a failing device): then nothing more is posted and the wait ends.
-    const bool ran = run_until([&] { return over && !app.recording && !app.signal_waiting; });
+    // disk, a failing device, a take's file already there): then nothing
+    // more is posted and the wait ends.
+    const bool ran =
+        run_until([&] { return (over || !taken.empty()) && !app.recording && !app.signal_waiting; });
     after_message = nullptr;
+    stop_on_interrupt = nullptr;
     const bool stopped_early = !over && !app.recording && !app.signal_waiting;
     s.close();
     tell_finished(true);
     progress.clear();
     if (!sound_is_virtual())
         std::printf("input overflows: %u\n", unsigned(sound_input_overflows()));
+    if (!taken.empty())
+        return fail(o, taken + " was created by someone else (another run in " + base +
+                           "?); it is left as it is and this run ends; the takes above are kept");
+    if (!missing.empty())
+        return fail(o, missing + "; the takes above are kept");
+    if (interrupted)
+        return fail(o, "interrupted; the takes above are kept");
     if (!ran)
         return fail(o, stopped_early ? "auto-track stopped before the side ended; the takes above are kept"
                                      : "the sound device stopped delivering; the takes above are kept");
