@@ -135,7 +135,7 @@ TEST_F(BatchSoxTest, FadesMonoAndDehumWriteTheirFilesAndSaySo)
     r = run(tool + " dehum '" + path("track3.wav") + "' --freq=60 --threshold=45", dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, path("traca3.wav") + "\ndehum process complete 16 notches 4.50 Hz wide\n");
-    r = run(tool + " dehum '" + path("track3.wav") + "' --freq=19", dir);
+    r = run(tool + " dehum '" + path("track3.wav") + "' --freq=19 --overwrite", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("AC sinus Freq 19 Hz cannot be removed", 0), 0u) << r.err;
 }

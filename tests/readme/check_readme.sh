@@ -21,7 +21,15 @@ awk -v dir="$work" '
 status=0
 ran=0
 for block in $(ls "$work"/block*.sh 2>/dev/null | sort -V); do
+  pending=""
   while IFS= read -r line; do
+    # A line ending in a backslash goes on in the next, as in the shell.
+    if [[ "$line" == *\\ ]]; then
+      pending+="${line%\\} "
+      continue
+    fi
+    line="$pending$line"
+    pending=""
     [ -z "$line" ] && continue
     ran=$((ran + 1))
     if ! (cd "$work" && bash -c "$line" >"$work/out" 2>&1); then

@@ -100,6 +100,12 @@ int encode(int argc, char** argv)
     std::string problem = open_pcm_input(in_name, &in);
     if (!problem.empty())
         return fail(problem);
+    // A recording cut off: what is there is encoded.
+    if (in.data_left > in.data_held) {
+        std::fprintf(stderr, "trackmill-batch encode: warning: %s ends %llu bytes before its data chunk does\n", in_name,
+                     static_cast<unsigned long long>(in.data_left - in.data_held));
+        in.data_left = uint32_t(in.data_held);
+    }
     format_area capture = {};
     if (acm_format_suggest(&chosen.fmt, &capture.fmt, FORMAT_AREA_BYTES, 0) != 0)
         return fail(std::string("no PCM makes ") + spelling);
@@ -156,7 +162,7 @@ int encode(int argc, char** argv)
     const uint32_t buffer = app.record_buffer_bytes;
     while (ok) {
         uint32_t want = in.data_left < buffer ? uint32_t(in.data_left) : buffer;
-        int32_t got = int32_t(read_input(&in, app.conversion_block, want));
+        int32_t got = int32_t(read_pcm_input(&in, app.conversion_block, want));
         if (uint32_t(got) != want) {
             // A read error ends the input like its end.
             std::fprintf(stderr, "trackmill-batch encode: warning: %s could not be read past %u more bytes\n",

@@ -30,16 +30,14 @@ uint32_t read_chunk(pcm_input* in, chunk_buffers* c, export_result* r)
         want = CHUNK_FRAMES;
     if (want == 0)
         return 0;
-    int32_t got = riff_read(in->file, c->bytes, int32_t(want * frame_bytes));
-    if (got < 0)
-        got = 0;
-    if (uint32_t(got) < want * frame_bytes) {
+    const uint32_t got = read_pcm_input(in, c->bytes, want * frame_bytes);
+    if (got < want * frame_bytes) {
         r->input_cut_short = true;
         in->data_left = 0;
     } else {
         in->data_left -= want * frame_bytes;
     }
-    const uint32_t frames = uint32_t(got) / frame_bytes;
+    const uint32_t frames = got / frame_bytes;
     const uint32_t samples = frames * in->format.fmt.channels;
     for (uint32_t i = 0; i < samples; ++i)
         c->samples[i] = load_le16_signed(c->bytes + 2 * i);

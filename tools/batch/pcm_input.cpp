@@ -1,37 +1,52 @@
-// The batch commands' reader of 16-bit PCM WAV files: the format check and
-// the descent into the data chunk, with a reason for every refusal.
+// The batch commands' reader of 16-bit PCM WAV files: the format check on
+// the shared WAV layout, and the samples read by offset.
 #include "tools/batch/pcm_input.h"
+#include <cerrno>
+#include <unistd.h>
+#include "platform/file/wav_reader.h"
+
+pcm_input::~pcm_input()
+{
+    if (fd >= 0)
+        wav_close(fd);
+}
 
 std::string open_pcm_input(const char* name, pcm_input* in)
 {
-    riff_info info = {};
-    in->file = riff_open(name, &info, MMIO_READ);
-    if (!in->file) {
+    in->fd = wav_open(name);
+    if (in->fd == WAV_CANNOT_OPEN)
         return std::string("cannot open ") + name +
-               (info.error == MMIOERR_FILENOTFOUND ? ": no such file" : info.error == MMIOERR_ACCESSDENIED ? ": access denied" : "");
-    }
-    riff_chunk riff = {}, fmt = {}, data = {};
-    riff.form_type = FOURCC_WAVE;
-    if (riff_descend(in->file, &riff, nullptr, MMIO_FINDRIFF) != 0)
-        return std::string(name) + " is not a WAV file";
-    fmt.id = FOURCC_FMT;
-    if (riff_descend(in->file, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16)
-        return std::string(name) + " has no format chunk";
-    uint32_t take = fmt.size < FORMAT_AREA_BYTES ? fmt.size : FORMAT_AREA_BYTES;
-    if (riff_read(in->file, in->format.bytes, int32_t(take)) != int32_t(take))
-        return std::string(name) + " ends inside its format chunk";
-    if (riff_ascend(in->file, &fmt, 0) != 0)
-        return std::string(name) + " ends inside its format chunk";
-    const wave_format& f = in->format.fmt;
-    if (f.format_tag != WAVE_FORMAT_PCM || f.bits_per_sample != 16 || f.channels < 1 || f.channels > 2 ||
-        f.block_align != 2 * f.channels || f.samples_per_sec == 0)
+               (errno == ENOENT ? ": no such file" : errno == EACCES ? ": access denied" : "");
+    if (in->fd < 0)
+        return std::string(name) + " " + wav_error_text(in->fd);
+    wav_layout l;
+    const int r = wav_read_layout(in->fd, &l);
+    if (r != WAV_OK)
+        return std::string(name) + " " + wav_error_text(r);
+    const wave_format& f = l.format.fmt;
+    if (!wav_is_pcm16(l))
         return std::string(name) + " is not 16-bit PCM, mono or stereo (format tag " +
-               std::to_string(f.format_tag) + ", " + std::to_string(f.bits_per_sample) + " bits, " +
+               std::to_string(l.stored_tag) + ", " + std::to_string(f.bits_per_sample) + " bits, " +
                std::to_string(f.channels) + " channels)";
+    in->format = l.format;
     in->format.fmt.cb_size = 0;
-    data.id = FOURCC_DATA;
-    if (riff_descend(in->file, &data, &riff, MMIO_FINDCHUNK) != 0)
-        return std::string(name) + " has no data chunk";
-    in->data_left = data.size;
+    in->at = l.data_offset;
+    in->data_left = l.data_size;
+    in->data_held = l.data_bytes;
     return "";
+}
+
+uint32_t read_pcm_input(pcm_input* in, uint8_t* out, uint32_t n)
+{
+    uint32_t got = 0;
+    while (got < n) {
+        const ssize_t r = pread(in->fd, out + got, n - got, off_t(in->at + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += uint32_t(r);
+    }
+    in->at += got;
+    return got;
 }
