@@ -11,6 +11,7 @@
 #include "platform/file/riff.h"
 
 struct event_record;
+struct filterex_state;
 
 // The histories of a running pass, kept for speed as one line of frames,
 // oldest first: the window + 2 frames of history, then the frames of the
@@ -77,6 +78,9 @@ struct restore_state {
     hum_remove hum;
     fade_ramp ramp;
     int mono_channels;
+    filterex_state* filterex;   // FilterEx's kernel while its pass runs, else null
+    bool filterex_drained;      // its held frames are out
+    std::vector<int16_t> filterex_in;   // a run of input frames, aligned for the kernel
     std::vector<uint8_t> scratch;
     uint64_t written;       // frames of output so far (the view's frame count)
 };
@@ -106,5 +110,5 @@ struct CleanState {
     const char* clean_failure = nullptr; // why the running run failed (process_track), null while none did
     declick_state declick_run = {};      // the DeClicker's run (declicker.cpp)
     denoise_state denoise_run = {};      // the DeNoiser's run (denoiser.cpp)
-    restore_state restore_run = {};      // AC Sinus Remove's, Mono >>Stereo's or Fade Out's run (frame_pass.cpp)
+    restore_state restore_run = {};      // AC Sinus Remove's, Mono >>Stereo's, Fade Out's or FilterEx's run
 };

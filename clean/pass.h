@@ -19,8 +19,7 @@ enum pass_result : int {
     PASS_OK = 0,
     PASS_NO_WORK_AREA = -1,    // its memory cannot be had ("not enough memory")
     PASS_WRITE_FAILED = -6,    // the cleaned file cannot be written
-    PASS_BAD_SETTING = -8,     // a setting does not suit the track (AC sinus Freq)
-    PASS_NOT_AVAILABLE = -9,   // the pass is not part of this build
+    PASS_BAD_SETTING = -8,     // a setting does not suit the track (AC sinus Freq, FilterEx's rate)
 };
 
 // Where the wave view's points go: `count` points from `points` on, x

@@ -191,9 +191,8 @@ int clean_into_file(int mode)
     if (result == PASS_NO_WORK_AREA)
         fail(-1, "not enough memory to clean the track");
     else if (result == PASS_BAD_SETTING)
-        fail(result, "the AC sinus frequency does not suit the track");
-    else if (result == PASS_NOT_AVAILABLE)
-        fail(result, "FilterEx is not available in this build");
+        fail(result, mode == MODE_FILTER_EX ? "FilterEx cannot work at the track's rate"
+                                            : "the AC sinus frequency does not suit the track");
     else if (result != 0)
         fail(result, WRITE_FAILED);
 

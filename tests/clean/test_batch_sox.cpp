@@ -1,5 +1,6 @@
 // trackmill-batch's cleaning commands on WAV files that sox made,
 // read back by sox: the worked examples end to end through the tool.
+#include <algorithm>
 #include <climits>
 #include "tests/clean/clean_files.h"
 
@@ -107,7 +108,7 @@ TEST_F(BatchSoxTest, DeclickRepairsTheClick)
     EXPECT_EQ(s, stereo(want_left, want_right));
 }
 
-TEST_F(BatchSoxTest, FadesMonoAndDehumWriteTheirFilesAndSaySo)
+TEST_F(BatchSoxTest, RestorationCommandsWriteTheirFilesAndSaySo)
 {
     // 0.2 x 1 s x 122876 Hz: gains 1, 2, 4, 5, 6, 8, 9 on the first frames.
     samples16 in = {32767, 32767, -32767, -32767, -32767, 1000, -1000};
@@ -138,6 +139,32 @@ TEST_F(BatchSoxTest, FadesMonoAndDehumWriteTheirFilesAndSaySo)
     r = run(tool + " dehum '" + path("track3.wav") + "' --freq=19 --overwrite", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("AC sinus Freq 19 Hz cannot be removed", 0), 0u) << r.err;
+
+    // A click on a smooth tone after a second of faint hiss (the noise
+    // profile) is filled in from the tone around it, and the file keeps the
+    // track's frame count.
+    samples16 clean;
+    uint32_t seed = 1;
+    for (int i = 0; i < 44100; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        clean.push_back(int16_t(int(seed >> 29) - 4));
+    }
+    for (int i = 0; i < 30000; ++i)
+        clean.push_back(int16_t(std::lround(6000 * std::sin(i * 2 * M_PI * 440 / 44100))));
+    samples16 clicked = clean;
+    const size_t at = 44100 + 12000;
+    for (size_t i = 0; i < 6; ++i)
+        clicked[at + i] = int16_t(clicked[at + i] + 9000 * std::exp(-double(i) / 1.5));
+    make_track(clicked, 1, 44100);
+    r = run(tool + " restore '" + path("track3.wav") + "' --threshold=11", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("tracx3.wav") + "\nrestore complete 1 clicks repaired, hiss reduced\n");
+    s = samples_of("tracx3.wav");
+    ASSERT_EQ(s.size(), clean.size());
+    int worst = 0;
+    for (size_t i = at - 50; i < at + 50; ++i)
+        worst = std::max(worst, std::abs(s[i] - clean[i]));
+    EXPECT_LE(worst, 4);
 }
 
 TEST_F(BatchSoxTest, FailuresSayWhyAndExitWithOne)

@@ -135,7 +135,7 @@ TEST_F(DriverTest, RestorationPassesGiveTheSameBytesWhereverFramesMeetBufferEnds
             samples16 in;
             for (int i = 0; i < frames * channels; ++i)
                 in.push_back(int16_t(6000 * std::sin(i * 0.01) + 900 * std::sin(i * 2 * M_PI * 60 / 44100)));
-            for (const int mode : {MODE_DEHUM, MODE_MONO_STEREO, MODE_FADE_OUT}) {
+            for (const int mode : {MODE_DEHUM, MODE_MONO_STEREO, MODE_FADE_OUT, MODE_FILTER_EX}) {
                 track_layout plain;
                 plain.channels = channels;
                 const parsed_wav want = clean(in, mode, plain);
