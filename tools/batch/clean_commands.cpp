@@ -170,11 +170,11 @@ BATCH_COMMAND("denoise", "denoise TRACK.wav [--bias=L,R] [--overwrite]", "reduce
               denoise_command);
 BATCH_COMMAND("fadein", "fadein TRACK.wav [--intro=SECONDS] [--bias=L,R] [--overwrite]", "fade the start in into the track's \"f\" file",
               fadein_command);
-BATCH_COMMAND("dehum", "dehum TRACK.wav [--freq=HZ] [--threshold=K]",
+BATCH_COMMAND("dehum", "dehum TRACK.wav [--freq=HZ] [--threshold=K] [--overwrite]",
               "remove mains hum and its harmonics into the track's \"a\" file", dehum_command);
-BATCH_COMMAND("mono", "mono TRACK.wav", "both channels' mean into both channels of the track's \"m\" file",
+BATCH_COMMAND("mono", "mono TRACK.wav [--overwrite]", "both channels' mean into both channels of the track's \"m\" file",
               mono_command);
-BATCH_COMMAND("fadeout", "fadeout TRACK.wav [--intro=SECONDS]", "fade the end out into the track's \"o\" file",
+BATCH_COMMAND("fadeout", "fadeout TRACK.wav [--intro=SECONDS] [--overwrite]", "fade the end out into the track's \"o\" file",
               fadeout_command);
-BATCH_COMMAND("restore", "restore TRACK.wav [--threshold=K]",
+BATCH_COMMAND("restore", "restore TRACK.wav [--threshold=K] [--overwrite]",
               "repair clicks and reduce hiss (FilterEx) into the track's \"x\" file", restore_command);
