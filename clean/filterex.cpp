@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 #include "clean/ar_click_repair.h"
-#include "clean/spectral_denoise.h"
+#include "clean/hiss_reduce.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Hiss reduction on one channel: the frame loop with overlap-add, the gain
 // of each bin, and the pre-scan that keeps the quietest second's spectrum.
-#include "clean/spectral_denoise.h"
+#include "clean/hiss_reduce.h"
 
 #include <algorithm>
 #include <cmath>
