@@ -55,6 +55,7 @@ struct AppState : CaptureState, CleanState, PreviewState, DisplayState {
     int32_t current_level[2] = {0, 0};   // last measured levels (left, right), 0..32768
     int32_t previous_level[2] = {0, 0};  // the levels before them
     uint16_t bias_buffer_count = 0;      // BiasAdjust buffers summed so far
+    uint32_t bias_sum[2] = {0, 0};       // BiasAdjust's level sums (left, right): 32 loud buffers fit
     uint32_t signal_buffer_count = 0;    // signal-sampling buffers since arming
     int8_t blink_on = 0;                 // WaitSignal blink state
     uint8_t track_buffer_parity = 0;     // a take buffer is measured only while even
