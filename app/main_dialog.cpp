@@ -255,17 +255,29 @@ void on_clean_command(window dialog, unsigned id)
             on_clean(dialog, v);
 }
 
-// The wave header a device event carries. A command with one of these ids
-// sent by the control that bears the id (box 71 shares its id with
-// CMD_RECORD_BUFFER), or without a header, carries none and is dropped.
-wave_header* event_header(window dialog, unsigned id, lparam lp)
+// A device or playback event: the wave header it carries, if any. One
+// without a header is dropped.
+msg_result on_device_event(window dialog, unsigned message, lparam lp)
 {
-    if (!lp || reinterpret_cast<window>(lp) == dialog_item(dialog, int(id)))
-        return nullptr;
-    return reinterpret_cast<wave_header*>(lp);
+    auto* header = reinterpret_cast<wave_header*>(lp);
+    if (message == MSG_PLAYBACK_REFILL)
+        on_playback_refill();
+    else if (!header)
+        return 0;
+    else if (message == MSG_RECORD_BUFFER)
+        on_record_buffer(dialog, header);
+    else if (message == MSG_MONITOR_BUFFER)
+        on_monitor_buffer(dialog, header);
+    else if (message == MSG_TRACK_BUFFER)
+        on_track_buffer(dialog, header);
+    else if (message == MSG_SIGNAL_BUFFER)
+        on_signal_buffer(dialog, header);
+    else
+        on_playback_done(header);
+    return 0;
 }
 
-msg_result on_command(window dialog, unsigned id, lparam lp)
+msg_result on_command(window dialog, unsigned id)
 {
     switch (id) {
     case CMD_RECORD: on_record(dialog); break;
@@ -294,24 +306,6 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
             open_preview(app.cleaned_file_name);
         set_item_text(dialog, IDC_STATUS, app.result_text);
         break;
-    case CMD_PLAYBACK_REFILL: on_playback_refill(); break;
-    case CMD_RECORD_BUFFER:
-    case CMD_MONITOR_BUFFER:
-    case CMD_TRACK_BUFFER:
-    case CMD_SIGNAL_BUFFER:
-    case CMD_PLAYBACK_DONE: {
-        wave_header* header = event_header(dialog, id, lp);
-        if (!header)
-            break;
-        switch (id) {
-        case CMD_RECORD_BUFFER: on_record_buffer(dialog, header); break;
-        case CMD_MONITOR_BUFFER: on_monitor_buffer(dialog, header); break;
-        case CMD_TRACK_BUFFER: on_track_buffer(dialog, header); break;
-        case CMD_SIGNAL_BUFFER: on_signal_buffer(dialog, header); break;
-        default: on_playback_done(header); break;
-        }
-        break;
-    }
     default: break;   // not one of ours
     }
     return 0;
@@ -351,11 +345,17 @@ msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam l
 {
     switch (message) {
     case WM_INITDIALOG: return on_init_dialog(dialog);
-    case WM_COMMAND: return on_command(dialog, loword(wp), lp);
+    case WM_COMMAND: return on_command(dialog, loword(wp));
     case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
     case MSG_BIAS_READY: return on_bias_ready(dialog);
     case MSG_PREVIEW_FRAME: return on_preview_frame(dialog, wp);
+    case MSG_RECORD_BUFFER:
+    case MSG_MONITOR_BUFFER:
+    case MSG_TRACK_BUFFER:
+    case MSG_SIGNAL_BUFFER:
+    case MSG_PLAYBACK_DONE:
+    case MSG_PLAYBACK_REFILL: return on_device_event(dialog, message, lp);
     default: return 0;
     }
 }

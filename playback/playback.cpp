@@ -211,7 +211,7 @@ void playback_done_callback(void*, unsigned message, uintptr_t, uintptr_t header
     // same field, so both store it atomically.
     std::atomic_ref<uint32_t>(app.play_position.type).store(TIME_SAMPLES, std::memory_order_relaxed);
     if (message == WOM_DONE)
-        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), lparam(header));
+        post_message(app.main_dialog, MSG_PLAYBACK_DONE, 0, lparam(header));
 }
 
 int open_wave_out(PlaybackRecord* record, wave_callback completion)
@@ -386,7 +386,7 @@ void on_playback_done(wave_header* header)
         // Asked for before the write: a device that plays the buffer at
         // once must find the refill ahead of its next buffer-done event.
         app.refill_due = 1;
-        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_REFILL, 0), 0);
+        post_message(app.main_dialog, MSG_PLAYBACK_REFILL, 0, 0);
         if (write_buffer(prepared) != MMSYSERR_NOERROR)
             end_of_playback();
         return;

@@ -325,7 +325,7 @@ TEST_F(MainDialogTest, CommandsDispatchOnTheLowSixteenBitsOnly)
     EXPECT_FALSE(dialog->ended);
 }
 
-TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
+TEST_F(MainDialogTest, ACommandFromBox71AndAnEventWithoutAHeaderWriteNothing)
 {
     open_dialog();
     app.recording = 1;
@@ -336,11 +336,13 @@ TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
     const int16_t stale = app.stale_done_events;
     std::vector<uint8_t> ring(sizeof app.capture_ring);
     std::memcpy(ring.data(), &app.capture_ring, ring.size());
-    // Box 71 bears the id of CMD_RECORD_BUFFER: what it sends is no buffer.
+    // What the Play buffer box (71) sends is no buffer, nor is an event that
+    // lost its header.
     window box = dialog_item(dialog, IDC_PLAY_BUFFER);
     send_message(dialog, WM_COMMAND, make_wparam(IDC_PLAY_BUFFER, 0x300), lparam(box));
-    send_message(dialog, WM_COMMAND, make_wparam(CMD_RECORD_BUFFER, 1), 0);
-    send_message(dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), 0);
+    send_message(dialog, WM_COMMAND, make_wparam(IDC_PLAY_BUFFER, 1), 0);
+    send_message(dialog, MSG_RECORD_BUFFER, 0, 0);
+    send_message(dialog, MSG_PLAYBACK_DONE, 0, 0);
     EXPECT_EQ(app.data_bytes_written, 4096u);
     EXPECT_EQ(app.last_write_count, 77u);
     EXPECT_EQ(app.headers_at_device, at_device);
