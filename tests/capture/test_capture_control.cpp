@@ -40,7 +40,7 @@ TEST_F(CaptureControl, MonitorRunsFiveBuffersOf4096AndRefusesDuringARecording)
     EXPECT_EQ(app.monitoring, 1);
     EXPECT_EQ(ring.buffer_count, 5);
     EXPECT_EQ(ring.buffer_bytes, 4096u);
-    EXPECT_EQ(ring.capture_format.fmt.samples_per_sec, 44100u);
+    EXPECT_EQ(uint32_t(ring.capture_format.fmt.samples_per_sec), 44100u);
     EXPECT_EQ(ring.capture_format.fmt.channels, 2);
     EXPECT_EQ(ring.capture_format.fmt.bits_per_sample, 16);
     ASSERT_EQ(stop_monitor(), 0);
@@ -83,7 +83,7 @@ TEST_F(CaptureControl, SignalSamplingAsksForAFormatOnceAndRunsSixTimesTheBuffers
     const CaptureBufferRing& ring = app.capture_ring;
     EXPECT_EQ(ring.buffer_count, 30);
     EXPECT_EQ(ring.buffer_bytes, 1024u);
-    EXPECT_EQ(ring.capture_format.fmt.samples_per_sec, 22050u);
+    EXPECT_EQ(uint32_t(ring.capture_format.fmt.samples_per_sec), 22050u);
     EXPECT_EQ(ring.capture_format.fmt.channels, 1);
     EXPECT_EQ(app.silence_countdown, 86);
     EXPECT_EQ(app.signal_buffer_count, 0u);
