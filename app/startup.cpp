@@ -78,17 +78,17 @@ void release_resources()
         app.work_area = nullptr;
         app.work_area_bytes = 0;
     }
-    gdi* brushes[] = {&app.level_high_brush, &app.level_mid_brush, &app.level_low_brush};
-    for (gdi* b : brushes) {
-        if (*b) {
-            delete_object(*b);
-            *b = nullptr;
+    // The displays' pens and brushes, made when the dialog opened.
+    gdi* objects[] = {&app.level_high_brush, &app.level_mid_brush, &app.level_low_brush, &app.bar_erase_pen,
+                      &app.bar_low_pen,      &app.bar_high_pen,    &app.play_wave_pen};
+    for (gdi* o : objects) {
+        if (*o) {
+            delete_object(*o);
+            *o = nullptr;
         }
     }
     if (app.underlined_font) {
         delete_font(app.underlined_font);
         app.underlined_font = nullptr;
     }
-    delete_object(app.play_wave_pen);
-    app.play_wave_pen = nullptr;
 }

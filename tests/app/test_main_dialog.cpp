@@ -54,9 +54,7 @@ TEST_F(MainDialogTest, StartUpShowsTheDefaultsInBothLanguages)
         EXPECT_EQ(app.dialog_font, get_window_font(app.signal_button));
         EXPECT_TRUE(font_is_underlined(app.underlined_font));
         EXPECT_FALSE(font_is_underlined(app.dialog_font));
-        headless_close_dialog(dialog);
-        dialog = nullptr;
-        release_resources();
+        close_dialog();
     }
 }
 
@@ -64,8 +62,7 @@ TEST_F(MainDialogTest, TheSignalButtonCaptionIsSavedWhole)
 {
     open_dialog(LANG_POLISH);
     EXPECT_STREQ(app.signal_button_caption, "&ZapisSygnałem");   // 15 bytes with its "ł"
-    TearDown();
-    dialog = nullptr;
+    close_dialog();
     app_state_reset();
     open_dialog(LANG_ENGLISH);
     EXPECT_STREQ(app.signal_button_caption, "&SignalRecord");
@@ -299,9 +296,7 @@ TEST_F(MainDialogTest, ExitAndTheCloseBoxEndTheDialogWithZero)
     EXPECT_EQ(app.bar_erase_pen, nullptr);
     EXPECT_EQ(app.bar_low_pen, nullptr);
     EXPECT_EQ(app.bar_high_pen, nullptr);
-    headless_close_dialog(dialog);
-    dialog = nullptr;
-    release_resources();
+    close_dialog();
 
     app_state_reset();
     open_dialog();
