@@ -48,34 +48,22 @@ bool has_letters(const std::string& text)
     return false;
 }
 
+const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(l|ll|h)?[dius fxc])");
+
 // An English entry of the text table as a pattern: each conversion stands
 // for whatever it was filled with.
-std::regex english_pattern(const char* format)
+std::regex english_pattern(const std::string& format)
 {
-    static const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(l|ll|h)?[dius fxc])");
     std::string out;
-    std::string rest = format;
-    std::smatch m;
-    while (std::regex_search(rest, m, conversion)) {
-        for (char c : std::string(m.prefix()))
-            out += std::strchr(".^$|()[]{}*+?\\", c) ? std::string("\\") + c : std::string(1, c);
-        out += "[\\s\\S]*";
-        rest = m.suffix();
-    }
-    for (char c : rest)
-        out += std::strchr(".^$|()[]{}*+?\\", c) ? std::string("\\") + c : std::string(1, c);
-    return std::regex(out, std::regex::ECMAScript);
+    for (char c : std::regex_replace(format, conversion, "\x01"))
+        out += c == '\x01' ? "[\\s\\S]*" : std::strchr(".^$|()[]{}*+?\\", c) ? std::string("\\") + c : std::string(1, c);
+    return std::regex(out);
 }
 
 // The conversions of a format in their order, as printf reads its arguments.
-std::vector<std::string> conversions(const char* format)
+std::vector<std::string> conversions(const std::string& format)
 {
-    static const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(l|ll|h)?[dius fxc])");
-    std::vector<std::string> out;
-    std::string s = format;
-    for (auto i = std::sregex_iterator(s.begin(), s.end(), conversion); i != std::sregex_iterator(); ++i)
-        out.push_back(i->str());
-    return out;
+    return {std::sregex_token_iterator(format.begin(), format.end(), conversion), std::sregex_token_iterator()};
 }
 
 struct shown_text {
