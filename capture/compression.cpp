@@ -38,7 +38,8 @@ int choose_format(CaptureBufferRing* ring)
         // 8-bit PCM is refused before it reaches chosen_format, so a cancel
         // after the refusal leaves the earlier choice whole.
         if (f->format_tag == WAVE_FORMAT_PCM && f->bits_per_sample == 8) {
-            message_box(app.main_dialog, ui_text("8 bits PCM format not supported - choose 16 bits"), APP_CAPTION, MB_OK);
+            message_box(app.main_dialog, ui_text("8 bits PCM format not supported - choose 16 bits"), APP_CAPTION,
+                        MB_OK);
             continue;
         }
         std::memset(&ring->chosen_format, 0, sizeof ring->chosen_format);

@@ -119,7 +119,8 @@ pass_result hum_pass_drain(pass_io* io, pass_result so_far)
     if (so_far == PASS_OK)
         so_far = drain_frame_kernel(io, hum_kernel());
     if (so_far == PASS_OK)
-        std::snprintf(app.result_text, sizeof app.result_text, ui_text("dehum process complete %d notches %.2f Hz wide"),
+        std::snprintf(app.result_text, sizeof app.result_text,
+                      ui_text("dehum process complete %d notches %.2f Hz wide"),
                       app.restore_run.hum.harmonics, app.restore_run.hum.width_hz);
     hum_remove_stop(&app.restore_run.hum);
     app.restore_run.scratch = {};

@@ -112,13 +112,15 @@ int clean_into_file(int mode)
     const int format_bytes = read_track_format();
     if (format_bytes < 0) {
         if (app.track_in_chunk.id == FOURCC_FMT && app.track_in_chunk.size > sizeof app.track_format) {
-            message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION, MB_OK);
+            message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"),
+                        APP_CAPTION, MB_OK);
             return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
         }
         return fail(-1, "the track is not a WAV file that can be read");
     }
     if (!track_format_supported(format_bytes)) {
-        message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION,
+                    MB_OK);
         return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
     }
 

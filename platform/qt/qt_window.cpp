@@ -246,10 +246,12 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
             // The caller's buffer cannot hold it: say so and ask again.
             if (polish)
                 QMessageBox::warning(&dialog, QString::fromUtf8("Zapisz jako"),
-                                     QString::fromUtf8("Nazwa pliku jest za długa (najwyżej %1 bajtów). Wybierz krótszą.").arg(size - 1));
+                                     QString::fromUtf8("Nazwa pliku jest za długa (najwyżej %1 bajtów). "
+                                                       "Wybierz krótszą.").arg(size - 1));
             else
                 QMessageBox::warning(&dialog, QStringLiteral("Save As"),
-                                     QStringLiteral("The file name is too long (at most %1 bytes). Please choose a shorter one.").arg(size - 1));
+                                     QStringLiteral("The file name is too long (at most %1 bytes). "
+                                                    "Please choose a shorter one.").arg(size - 1));
             QFileInfo again(file);
             directory = again.absolutePath();
             suggestion = again.fileName();

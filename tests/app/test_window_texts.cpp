@@ -56,7 +56,9 @@ std::regex english_pattern(const std::string& format)
 {
     std::string out;
     for (char c : std::regex_replace(format, conversion, "\x01"))
-        out += c == '\x01' ? "[\\s\\S]*" : std::strchr(".^$|()[]{}*+?\\", c) ? std::string("\\") + c : std::string(1, c);
+        out += c == '\x01'                            ? std::string("[\\s\\S]*")
+               : std::strchr(".^$|()[]{}*+?\\", c) ? std::string("\\") + c
+                                                    : std::string(1, c);
     return std::regex(out);
 }
 
@@ -83,7 +85,8 @@ struct WindowTexts : RecordingTest {
             const control_template& c = t.controls[i];
             // Edit boxes hold the user's names and numbers; the format
             // statics hold the format's own names.
-            if (c.id == -1 || c.kind == CTL_EDIT || c.kind == CTL_ICON || c.id == IDC_FORMAT_TAG || c.id == IDC_FORMAT_NAME)
+            if (c.id == -1 || c.kind == CTL_EDIT || c.kind == CTL_ICON || c.id == IDC_FORMAT_TAG ||
+                c.id == IDC_FORMAT_NAME)
                 continue;
             char buffer[512];
             get_item_text(w, c.id, buffer, sizeof buffer);
@@ -102,7 +105,10 @@ struct WindowTexts : RecordingTest {
         }
         headless_clear_message_boxes();
     }
-    void track_file(const std::string& name, const std::vector<uint8_t>& wav) { sound_test::write_file(here(name), wav); }
+    void track_file(const std::string& name, const std::vector<uint8_t>& wav)
+    {
+        sound_test::write_file(here(name), wav);
+    }
     // The last track recorded is track4.wav: the counter stands on 5.
     void name_tracks(const char* stem = "track")
     {
@@ -217,7 +223,8 @@ struct WindowTexts : RecordingTest {
         collect("disarmed");
 
         // Cleaning, each pass and its preview, with a bad Threshold typed.
-        std::vector<uint8_t> stereo = sound_test::wav_bytes(RATE, 2, 16, sound_test::samples_le(sine_samples(0.5, 3000, 440)));
+        const std::vector<uint8_t> stereo =
+            sound_test::wav_bytes(RATE, 2, 16, sound_test::samples_le(sine_samples(0.5, 3000, 440)));
         track_file("track4.wav", stereo);
         track_file("track5.wav", stereo);   // Fade In works on the track the counter is on
         type(IDC_THRESHOLD, "abc");
