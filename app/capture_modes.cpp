@@ -37,9 +37,11 @@ int32_t bar_length(int32_t level)
     return int32_t(int64_t(app.bar_full_scale) * level / full) + 3;
 }
 
-// The controls of Idle after Record: Record stops, or a start failed.
+// The controls of Idle after Record: Record stops, or a start failed. The
+// meter that followed the recording is cleared, as when Monitor stops.
 void show_record_idle(window dialog)
 {
+    draw_level_bars(0, 0, app.bar_full_scale, app.bar_full_scale);
     set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
     enable_item(dialog, CMD_CHANGE, true);
     enable_item(dialog, CMD_SELECT, true);
@@ -143,6 +145,7 @@ void on_bias_adjust(window dialog)
     app.bias_adjusting = 1;
     app.bias_buffer_count = 0;
     app.bias_level[0] = app.bias_level[1] = BIAS_START;
+    app.bias_sum[0] = app.bias_sum[1] = BIAS_START;
     post_message(dialog, WM_COMMAND, make_wparam(CMD_MONITOR, 0), 0);
 }
 
@@ -173,12 +176,15 @@ void on_monitor_buffer(window dialog, wave_header* header)
         measure_levels(header->data, header->bytes_recorded, &app.current_level[0], &app.current_level[1]);
         draw_meter();
         if (app.bias_adjusting) {
+            // The sums are wide: 32 buffers of a loud input would wrap 16 bits
+            // and give a bias far below the signal. Where they do not wrap,
+            // the result is the same as a 16-bit sum's.
             for (int c = 0; c < 2; ++c)
-                app.bias_level[c] = uint16_t(app.bias_level[c] + app.current_level[c]);
+                app.bias_sum[c] += uint32_t(app.current_level[c]);
             ++app.bias_buffer_count;
             if (app.bias_buffer_count >= BIAS_BUFFERS) {
                 for (int c = 0; c < 2; ++c)
-                    app.bias_level[c] = uint16_t(uint16_t(app.bias_level[c] + BIAS_ROUNDING) / app.bias_buffer_count);
+                    app.bias_level[c] = uint16_t((app.bias_sum[c] + BIAS_ROUNDING) / app.bias_buffer_count);
                 app.bias_adjusting = 0;
                 post_message(dialog, WM_COMMAND, make_wparam(CMD_MONITOR, 0), 0);
                 post_message(dialog, MSG_BIAS_READY, 0, 0);
@@ -193,6 +199,15 @@ void on_record_buffer(window dialog, wave_header* header)
     const uint32_t s = get_tick_count() / 1000 - app.record_start_tick / 1000;
     if (!app.recording || !returned_by_ring(header))
         return;
+    // A recording of the Record button moves the meter as a take does (a
+    // take measures its own buffers), so that clipping shows while the side
+    // is recorded; "lev" below shows this buffer's level.
+    if (!app.take_recording && header->bytes_recorded > 0) {
+        app.previous_level[0] = app.current_level[0];
+        app.previous_level[1] = app.current_level[1];
+        measure_levels(header->data, header->bytes_recorded, &app.current_level[0], &app.current_level[1]);
+        draw_meter();
+    }
 
     // A failed free-space query is told after this buffer is in the file:
     // the box must not hold the buffer back while later ones are handled.

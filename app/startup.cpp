@@ -73,6 +73,8 @@ void release_resources()
         free_block(app.view_points);
         app.view_points = nullptr;
         app.view_points_count = 0;
+        app.view_picture = nullptr;   // it lay in the same block
+        app.view_picture_size = app.view_picture_count = 0;
     }
     if (app.work_area) {
         free_block(app.work_area);

@@ -45,26 +45,54 @@ void show_text(window dialog, int id, const char* text)
 }
 
 // The wave view's points: room for every column of the view and for a
-// point every frame of half an input buffer, x prefilled with the columns.
+// point every frame of half an input buffer, x prefilled with the columns;
+// after them, in the same block, the picture, one point a column.
 int create_view_points()
 {
     const int32_t columns = std::max(0, app.wave_view_rect.right - app.wave_view_rect.left);
     const int32_t count = std::max((columns + 64) & ~15, app.track_in_info.buffer_size / 2);
-    auto* points = static_cast<point*>(std::calloc(size_t(count), sizeof(point)));
+    auto* points = static_cast<point*>(std::calloc(size_t(count) + size_t(columns), sizeof(point)));
     if (!points)
         return -1;
     for (int32_t i = 0; i <= columns && i < count; ++i)
         points[i].x = app.wave_view_rect.left + i;
+    point* picture = points + count;
+    for (int32_t i = 0; i < columns; ++i)
+        picture[i].x = app.wave_view_rect.left + i;
     app.view_points = points;
     app.view_points_count = count;
     app.view_cursor = 0;
+    app.view_picture = picture;
+    app.view_picture_size = int16_t(columns);
+    app.view_picture_count = 0;
     return 0;
 }
 
-// The passes' points go to the wave view.
+// The passes' points go to the wave view, which shows the newest of them,
+// one a column: a pass hands over one input buffer's points, and the last
+// buffer of a track may give only one or two (or none), which alone would
+// draw a dot, and a pass that took no points would draw the table's rest.
+// The picture fills from the left and then moves left as points come.
 void show_on_view(int16_t count, const point* points)
 {
-    draw_wave_view(count, points, nullptr);
+    const int32_t columns = std::min<int32_t>(app.view_width, app.view_picture_size);
+    if (!app.view_picture || !points || columns <= 0)
+        return;
+    // The count is 16-bit: more points than that (a very large buffer) wrap it.
+    const int32_t given = std::min<int32_t>(uint16_t(count), app.view_points_count);
+    if (given <= 0)
+        return;   // nothing new: the view keeps its picture
+    point* picture = app.view_picture;
+    const int32_t taken = std::min(given, columns);
+    const point* newest = points + (given - taken);
+    const int32_t kept = std::min<int32_t>(app.view_picture_count, columns - taken);
+    const int32_t dropped = app.view_picture_count - kept;
+    for (int32_t i = 0; i < kept; ++i)
+        picture[i].y = picture[i + dropped].y;
+    for (int32_t i = 0; i < taken; ++i)
+        picture[kept + i].y = newest[i].y;
+    app.view_picture_count = int16_t(kept + taken);
+    draw_wave_view(app.view_picture_count, picture, nullptr);
 }
 
 // Whether the AC sinus Freq can be removed at the track's rate, asked on a
@@ -185,6 +213,7 @@ int clean_into_file(int mode)
 
     if (!app.view_points && create_view_points() != 0)
         return fail(-1, "not enough memory to clean the track");
+    app.view_picture_count = 0;   // each run draws its own track from the left
 
     pass_io io = {&app.track_in_info, &app.track_out_info, show_on_view};
     const int result = run_clean_pass(pass_for_mode(mode), &io);

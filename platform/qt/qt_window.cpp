@@ -101,6 +101,31 @@ void destroy_dialog(window dialog)
     qt_destroy_dialog_widgets(dialog);
 }
 
+// The buttons a scripted screenshot presses first (TRACKMILL_SCREENSHOT_CLICKS:
+// control ids separated by commas), and the wait after the last press
+// (TRACKMILL_SCREENSHOT_WAIT_MS). An id that is not a number ends the list.
+std::vector<int> screenshot_clicks()
+{
+    std::vector<int> ids;
+    const char* list = getenv("TRACKMILL_SCREENSHOT_CLICKS");
+    for (const char* p = list; p && *p;) {
+        char* end = nullptr;
+        const long id = std::strtol(p, &end, 10);
+        if (end == p || id <= 0 || id > 0xFFFF)
+            break;
+        ids.push_back(int(id));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return ids;
+}
+
+int screenshot_wait_ms()
+{
+    const char* text = getenv("TRACKMILL_SCREENSHOT_WAIT_MS");
+    const long ms = text ? std::strtol(text, nullptr, 10) : 0;
+    return ms > 0 && ms <= 60000 ? int(ms) : 800;
+}
+
 void take_screenshot_later(window dialog)
 {
     const char* file = getenv("TRACKMILL_SCREENSHOT");
@@ -109,13 +134,24 @@ void take_screenshot_later(window dialog)
     screenshot_taken = true;
     QWidget* w = qt_dialog_widget(dialog);
     std::string name = file;
-    // Give the window time to be mapped and painted, then leave as the user would.
-    QTimer::singleShot(800, w, [w, dialog, name] {
+    auto grab = [w, dialog, name] {
         QPixmap shot = w->grab();
         if (!shot.save(QString::fromStdString(name), "PNG"))
             fprintf(stderr, "trackmill: cannot save the screenshot to %s\n", name.c_str());
         window_core_close(dialog);
-    });
+    };
+    // Give the window time to be mapped and painted, press the scripted
+    // buttons a little apart, as a user would, then wait and leave.
+    const std::vector<int> clicks = screenshot_clicks();
+    int at = 800;
+    for (int id : clicks) {
+        QTimer::singleShot(at, w, [dialog, id] {
+            if (window control = dialog_item(dialog, id))
+                window_core_click(control);
+        });
+        at += 300;
+    }
+    QTimer::singleShot(clicks.empty() ? at : at + screenshot_wait_ms(), w, grab);
 }
 
 void run_modal(window dialog)
