@@ -8,6 +8,7 @@
 #include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
+#include "res/ui_text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
@@ -41,11 +42,11 @@ int32_t bar_length(int32_t level)
 void show_record_idle(window dialog)
 {
     draw_level_bars(0, 0, app.bar_full_scale, app.bar_full_scale);
-    set_item_text(dialog, IDC_STATUS, "Idle");
+    set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
     enable_item(dialog, CMD_CHANGE, true);
     enable_item(dialog, CMD_SELECT, true);
     enable_item(dialog, CMD_MONITOR, true);
-    set_item_text(dialog, CMD_RECORD, "Record");
+    set_item_text(dialog, CMD_RECORD, ui_text("Record"));
 }
 
 // capture_directory: the full path of capture_file_name cut just after its
@@ -68,7 +69,7 @@ int read_file_box(window dialog)
     char name[FILE_BOX_BYTES];
     int n = get_item_text(dialog, IDC_FILE_BOX, name, sizeof name);
     if (n >= int(sizeof app.capture_file_name)) {
-        message_box(nullptr, "Filename too long", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Filename too long"), APP_CAPTION, MB_OK);
         return -1;
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, name);
@@ -128,14 +129,14 @@ void on_monitor(window dialog)
     if (app.monitoring) {
         stop_monitor();
         set_item_text(dialog, CMD_MONITOR, "Monitor");
-        set_item_text(dialog, IDC_STATUS, "Idle");
+        set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
         enable_item(dialog, CMD_RECORD, true);
         return;
     }
     if (start_monitor() != 0)
         return;
     set_item_text(dialog, CMD_MONITOR, "Stop");
-    set_item_text(dialog, IDC_STATUS, "Monitoring VU Levels");
+    set_item_text(dialog, IDC_STATUS, ui_text("Monitoring VU Levels"));
     enable_item(dialog, CMD_RECORD, false);
 }
 
@@ -154,7 +155,7 @@ msg_result on_bias_ready(window dialog)
         app.bias_level[c] = uint16_t(app.bias_level[c] + BIAS_MARGIN);
         app.signal_threshold[c] = app.bias_level[c];
     }
-    format_text(app.status_text, sizeof app.status_text, "Bias level left:%d right:%d", app.bias_level[0],
+    format_text(app.status_text, sizeof app.status_text, ui_text("Bias level left:%d right:%d"), app.bias_level[0],
                 app.bias_level[1]);
     set_item_text(dialog, IDC_STATUS, app.status_text);
     char text[16];
@@ -221,7 +222,7 @@ void on_record_buffer(window dialog, wave_header* header)
             free_bytes = 0;
         }
         char line[STATUS_LINE_BYTES];
-        format_text(line, sizeof line, "%9ld Kbytes, %4ld min, %2ld secs. %ld MB Free lev%d ScEnd%d ",
+        format_text(line, sizeof line, ui_text("%9ld Kbytes, %4ld min, %2ld secs. %ld MB Free lev%d ScEnd%d "),
                     long(app.data_bytes_written >> 10), long(s / 60), long(s % 60), long(free_bytes >> 20),
                     int(app.current_level[0]), int(app.silence_countdown));
         if (app.silence_countdown < app.silence_countdown_max)
@@ -244,10 +245,10 @@ void on_record_buffer(window dialog, wave_header* header)
         else
             show_record_idle(dialog);
         message_box(dialog,
-                    at_size_limit ? "The file has reached the largest size a WAV file can hold.\n"
-                                    "The recording was stopped; what was recorded is kept."
-                                  : "The recording file could not be written: the disk may be full.\n"
-                                    "The recording was stopped; what was recorded is kept.",
+                    at_size_limit ? ui_text("The file has reached the largest size a WAV file can hold.\n"
+                                            "The recording was stopped; what was recorded is kept.")
+                                  : ui_text("The recording file could not be written: the disk may be full.\n"
+                                            "The recording was stopped; what was recorded is kept."),
                     APP_CAPTION, MB_OK | MB_ICONWARNING);
     } else {
         requeue_or_die(header);

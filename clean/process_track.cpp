@@ -13,6 +13,7 @@
 #include "clean/track_io.h"
 #include "platform/file/file.h"
 #include "ui/displays.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -115,8 +116,8 @@ bool hum_freq_suits_track(const char* name)
         return true;
     char text[160];
     std::snprintf(text, sizeof text,
-                  "AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
-                  "track's rate (%u Hz)",
+                  ui_text("AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
+                          "track's rate (%u Hz)"),
                   int(app.ac_sinus_freq), HUM_LOWEST_FREQ, unsigned(format.samples_per_sec / 4));
     message_box(nullptr, text, APP_CAPTION, MB_OK);
     return false;
@@ -139,13 +140,15 @@ int clean_into_file(int mode)
     const int format_bytes = read_track_format();
     if (format_bytes < 0) {
         if (app.track_in_chunk.id == FOURCC_FMT && app.track_in_chunk.size > sizeof app.track_format) {
-            message_box(nullptr, "Only 16-bit PCM tracks with one or two channels can be cleaned", APP_CAPTION, MB_OK);
+            message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"),
+                        APP_CAPTION, MB_OK);
             return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
         }
         return fail(-1, "the track is not a WAV file that can be read");
     }
     if (!track_format_supported(format_bytes)) {
-        message_box(nullptr, "Only 16-bit PCM tracks with one or two channels can be cleaned", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION,
+                    MB_OK);
         return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
     }
 
@@ -216,7 +219,7 @@ int clean_into_file(int mode)
     const int result = run_clean_pass(pass_for_mode(mode), &io);
     // Fade In ends on its own line, not the wide DeClicker's count after it.
     if (result == 0 && mode == MODE_FADE_IN)
-        std::snprintf(app.result_text, sizeof app.result_text, "fade in complete");
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("fade in complete"));
     if (result == PASS_NO_WORK_AREA)
         fail(-1, "not enough memory to clean the track");
     else if (result == PASS_BAD_SETTING)
@@ -255,13 +258,13 @@ int32_t process_track(window dialog, const char* name, int mode)
         report_open_error(app.track_in_info.error);
         result = fail(-1, "the track cannot be opened");
     } else if (make_cleaned_name(name, mode, app.cleaned_file_name, sizeof app.cleaned_file_name) != 0) {
-        message_box(nullptr, "File name too long", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("File name too long"), APP_CAPTION, MB_OK);
         result = fail(-1, "the track's file name is too long");
     } else if (std::strcmp(app.cleaned_file_name, name) == 0 || plain_same_file(app.cleaned_file_name, name)) {
         // The track's name already carries the letter, or the cleaned name
         // leads to the track (a symbolic or hard link): the run would
         // replace the track itself.
-        message_box(nullptr, "The cleaned file would overwrite the track itself", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("The cleaned file would overwrite the track itself"), APP_CAPTION, MB_OK);
         result = fail(-1, "the cleaned file would overwrite the track");
     } else if (mode == MODE_DEHUM && !hum_freq_suits_track(name)) {
         result = fail(PASS_BAD_SETTING, "the AC sinus frequency does not suit the track");
@@ -285,8 +288,8 @@ int32_t process_track(window dialog, const char* name, int mode)
     close_file(&app.track_in, nullptr);
     // A failed run says so in the status line, not the last good run's line.
     if (result != 0)
-        std::snprintf(app.result_text, sizeof app.result_text, "cleaning failed: %s",
-                      app.clean_failure ? app.clean_failure : WRITE_FAILED);
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("cleaning failed: %s"),
+                      ui_text(app.clean_failure ? app.clean_failure : WRITE_FAILED));
     return result;
 }
 

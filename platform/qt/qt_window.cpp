@@ -4,6 +4,7 @@
 #include "platform/qt/qt_window.h"
 #include "platform/qt/format_chooser_qt.h"
 #include "platform/qt/qt_widgets.h"
+#include "platform/system/system.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -225,6 +226,11 @@ int message_box(window owner, const char* text, const char* caption, unsigned fl
             box.setStandardButtons(QMessageBox::Ok);
             box.setEscapeButton(QMessageBox::Ok);
         }
+        if (ui_language() == LANG_POLISH) {
+            for (auto [button, label] : {std::pair{QMessageBox::Yes, "&Tak"}, std::pair{QMessageBox::No, "&Nie"}})
+                if (QAbstractButton* b = box.button(button))
+                    b->setText(QString::fromUtf8(label));
+        }
         if (flags & MB_TOPMOST)
             box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         int r = box.exec();
@@ -246,9 +252,17 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
             filter_text += QStringLiteral(" (") + pat + QStringLiteral(")");
         QFileInfo start(QString::fromUtf8(name, qsizetype(strnlen(name, size_t(size)))));
         QString suggestion = start.fileName();
+        const bool polish = ui_language() == LANG_POLISH;
         QString directory = start.absolutePath();
         for (;;) {
-            QFileDialog dialog(parent, QStringLiteral("Save As"));
+            QFileDialog dialog(parent, polish ? QString::fromUtf8("Zapisz jako") : QStringLiteral("Save As"));
+            if (polish) {
+                dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8("Szukaj w:"));
+                dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8("Nazwa pliku:"));
+                dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8("Typ pliku:"));
+                dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8("&Zapisz"));
+                dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8("Anuluj"));
+            }
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -266,8 +280,14 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
                 return;
             }
             // The caller's buffer cannot hold it: say so and ask again.
-            QMessageBox::warning(&dialog, QStringLiteral("Save As"),
-                                 QStringLiteral("The file name is too long (at most %1 bytes). Please choose a shorter one.").arg(size - 1));
+            if (polish)
+                QMessageBox::warning(&dialog, QString::fromUtf8("Zapisz jako"),
+                                     QString::fromUtf8("Nazwa pliku jest za długa (najwyżej %1 bajtów). "
+                                                       "Wybierz krótszą.").arg(size - 1));
+            else
+                QMessageBox::warning(&dialog, QStringLiteral("Save As"),
+                                     QStringLiteral("The file name is too long (at most %1 bytes). "
+                                                    "Please choose a shorter one.").arg(size - 1));
             QFileInfo again(file);
             directory = again.absolutePath();
             suggestion = again.fileName();
