@@ -17,6 +17,7 @@
 #include "platform/file/file.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -198,7 +199,7 @@ int start_capture(const char* file_name, wave_callback callback)
         close_ring();
         return -1;
     }
-    if (existed && message_box(nullptr, "Overwrite current file ?!", APP_CAPTION,
+    if (existed && message_box(nullptr, ui_text("Overwrite current file ?!"), APP_CAPTION,
                                MB_YESNO | MB_ICONQUESTION | MB_TOPMOST) == IDNO) {
         // Nothing has been written: the existing file is left as it was.
         plain_close(app.capture_file_handle);
@@ -226,8 +227,8 @@ int start_capture(const char* file_name, wave_callback callback)
         release_conversion();
         close_ring();
         message_box(nullptr,
-                    "The recording file could not be written: the disk may be full.\n"
-                    "Nothing was recorded.",
+                    ui_text("The recording file could not be written: the disk may be full.\n"
+                            "Nothing was recorded."),
                     "Trackmill", MB_OK | MB_ICONWARNING);
         return -1;
     }

@@ -62,6 +62,7 @@ struct AppState : CaptureState, CleanState, PreviewState, DisplayState {
     int32_t current_level[2] = {0, 0};   // last measured levels (left, right), 0..32768; capture_modes.cpp, auto_track.cpp
     int32_t previous_level[2] = {0, 0};  // the levels before them, same unit and writers
     uint16_t bias_buffer_count = 0;      // BiasAdjust buffers summed so far; capture_modes.cpp
+    uint32_t bias_sum[2] = {0, 0};       // BiasAdjust's level sums (left, right), wide enough for 32 loud buffers; BiasAdjust
     uint32_t signal_buffer_count = 0;    // signal-sampling buffers since arming; auto_track.cpp, capture_control.cpp
     int8_t blink_on = 0;                 // WaitSignal blink state (0 or 1); auto_track.cpp
     uint8_t track_buffer_parity = 0;     // a take buffer is measured only while even; auto_track.cpp, dialog (set-up)

@@ -3,7 +3,8 @@
 //
 // Writers: the geometry, set_view_geometry and set_bar_geometry while the
 // dialog initialises; the points, the cleaning passes and the preview's
-// timer (under the view lock, playback.cpp). app_state_reset resets it.
+// timer (under the view lock, playback.cpp); the picture, the cleaning
+// driver. app_state_reset resets it.
 #pragma once
 #include <cstdint>
 #include "platform/window/window.h"
@@ -21,4 +22,10 @@ struct DisplayState {
     int32_t view_points_count = 0;       // points allocated; process_track
     int32_t view_cursor = 0;             // index of the next point a producer fills; the passes, the preview
     int16_t view_count = 0;              // points written since the last drawing; the DeClicker
+    // The cleaning run's picture: the newest points the passes handed over,
+    // oldest first, x on the view's columns; it lies in view_points' block,
+    // after its view_points_count points, and goes with it.
+    point* view_picture = nullptr;         // the picture's points (pixels); process_track, freed with view_points
+    int16_t view_picture_size = 0;       // its points (the view's columns when made); process_track
+    int16_t view_picture_count = 0;      // points of the picture filled; the wave view sink
 };

@@ -44,7 +44,7 @@ TEST_F(MainDialogTest, StartUpShowsTheDefaultsInBothLanguages)
         EXPECT_EQ(text(IDC_BIAS_LEFT), "L:  300");
         EXPECT_EQ(text(IDC_BIAS_RIGHT), "R: 300");
         EXPECT_EQ(text(IDC_FILE_BOX), "./wavecap.wav");
-        EXPECT_EQ(text(IDC_STATUS), "Idle");
+        EXPECT_EQ(text(IDC_STATUS), lang == LANG_POLISH ? "Bezczynny" : "Idle");
         EXPECT_FALSE(enabled(CMD_PLAY));
         EXPECT_FALSE(enabled(CMD_PAUSE));
         EXPECT_TRUE(enabled(CMD_RECORD));
@@ -187,9 +187,9 @@ TEST_F(MainDialogTest, DeNoiserLocksDeClickerAndNamesItsOwnPass)
     open_dialog(LANG_POLISH);
     std::strcpy(app.track_name, "track0.wav");
     click(CMD_DENOISER);
-    EXPECT_STREQ(app.status_text, "denoise processing  - file track0.wav");
+    EXPECT_STREQ(app.status_text, "odszumianie  - plik track0.wav");
     EXPECT_STREQ(app.track_name, "track1.wav");   // "0" does not step back
-    EXPECT_EQ(text(CMD_DENOISER), "Close track");
+    EXPECT_EQ(text(CMD_DENOISER), "Zamknij");
     EXPECT_FALSE(enabled(CMD_DECLICKER));
     click(CMD_DENOISER);
     EXPECT_EQ(text(CMD_DENOISER), "DeNoiser");
