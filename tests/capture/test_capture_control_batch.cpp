@@ -218,7 +218,7 @@ TEST_F(BatchRecording, ATakeFileAnotherRunCreatedIsKeptAndEndsTheSplit)
     const std::string said(log.begin(), log.end());
     EXPECT_NE(said.find("track1.wav was created by someone else"), std::string::npos) << said;
     EXPECT_TRUE(sound_test::read_file(tracks + "/track1.wav") == other);
-    EXPECT_NE(said.find(tracks + "/track0.wav 0."), std::string::npos) << said;
+    EXPECT_NE(said.find(tracks + "/track0.wav "), std::string::npos) << said;
     EXPECT_EQ(said.find(tracks + "/track1.wav 1"), std::string::npos) << said;
     EXPECT_EQ(read_wave(tracks + "/track0.wav").failed_at, "");
     struct stat st;
@@ -308,6 +308,9 @@ TEST_F(BatchRecording, AKilledRecordingIsAWavFileShortOfAtMostASecond)
         SCOPED_TRACE("killed after " + std::to_string(after_ms) + " ms");
         const std::string out = dir.file(("killed" + std::to_string(run) + ".wav").c_str());
         pid_t pid = start_batch("record " + out + " --seconds=10 --speed=1 --source=" + in, dir.file("log"));
+        // The moment counts from the file's header, not from the program's
+        // start, which a loaded machine or a sanitizer build may stretch.
+        EXPECT_TRUE(grows_past(out, 0)) << "the recording began";
         std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
         kill(pid, SIGKILL);
         exit_status(pid);
