@@ -110,7 +110,7 @@ TEST(WavReader, EveryReaderGetsTheSameAnswers)
         wav_close(fd);
         if (c.code == WAV_OK) {
             EXPECT_EQ(l.data_bytes, samples.size());
-            EXPECT_EQ(l.format.fmt.samples_per_sec, c.rate);
+            EXPECT_EQ(uint32_t(l.format.fmt.samples_per_sec), c.rate);
             EXPECT_TRUE(wav_is_pcm16(l));
         }
 
