@@ -283,6 +283,9 @@ int end_capture()
             api_failure("WriteFile");
     }
     if (app.capture_file_handle) {
+        // A finished recording is on the disk, not only in the cache, when Stop returns.
+        if (plain_sync(app.capture_file_handle) != 0)
+            api_failure("FlushFileBuffers");
         plain_close(app.capture_file_handle);
         app.capture_file_handle = nullptr;
     }

@@ -80,6 +80,7 @@ void finish_capture_file()
     if (!app.recording || !app.capture_file_handle)
         return;
     patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);
+    plain_sync(app.capture_file_handle);   // a finished take is on the disk, not only in the cache
     plain_close(app.capture_file_handle);
     app.capture_file_handle = nullptr;
 }

@@ -11,6 +11,7 @@
 #include "clean/hum_remove.h"
 #include "clean/mono_mix.h"
 #include "clean/track_io.h"
+#include "platform/file/wav_reader.h"
 #include "ui/displays.h"
 #include "res/ui_text.h"
 
@@ -249,19 +250,14 @@ int scan_track_frames(const char* name, void (*take)(void* state, const int16_t*
     riff_file f = riff_open(name, &info, MMIO_READ | MMIO_ALLOCBUF);
     if (!f)
         return -1;
-    riff_chunk riff{}, fmt{}, data{};
-    fmt.id = FOURCC_FMT;
-    data.id = FOURCC_DATA;
-    wave_format format{};
-    bool ok = riff_descend(f, &riff, nullptr, 0) == 0 && riff.id == FOURCC_RIFF && riff.form_type == FOURCC_WAVE &&
-              riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 && fmt.size >= 16 &&
-              riff_read(f, &format, 16) == 16 && riff_ascend(f, &fmt, 0) == 0 &&
-              riff_descend(f, &data, &riff, MMIO_FINDCHUNK) == 0 && format.format_tag == WAVE_FORMAT_PCM &&
-              format.bits_per_sample == 16 && (format.channels == 1 || format.channels == 2);
+    wav_layout l{};
+    bool ok = wav_read_layout(riff_descriptor(f), &l) == WAV_OK && wav_is_pcm16(l) &&
+              riff_seek(f, int64_t(l.data_offset), SEEK_SET) == int64_t(l.data_offset);
+    const wave_format format = l.format.fmt;
     if (ok) {
         int16_t run[FRAME_KERNEL_RUN * 2];   // one run of frames (16 KB)
         const uint32_t frame_bytes = 2u * format.channels;
-        uint32_t left = data.size / frame_bytes;
+        uint32_t left = uint32_t(l.data_bytes / frame_bytes);
         while (ok && left > 0) {
             const uint32_t n = std::min(left, FRAME_KERNEL_RUN);
             ok = riff_read(f, run, int32_t(n * frame_bytes)) == int32_t(n * frame_bytes);

@@ -12,6 +12,7 @@
 #include "clean/pass.h"
 #include "clean/track_io.h"
 #include "platform/file/file.h"
+#include "platform/file/wav_reader.h"
 #include "ui/displays.h"
 #include "res/ui_text.h"
 
@@ -101,17 +102,11 @@ void show_on_view(int16_t count, const point* points)
 // and fails in the run as any would.
 bool hum_freq_suits_track(const char* name)
 {
-    riff_info info{};
-    riff_file f = riff_open(name, &info, MMIO_READ | MMIO_ALLOCBUF);
-    if (!f)
-        return true;
-    riff_chunk riff{}, fmt{};
-    fmt.id = FOURCC_FMT;
-    wave_format format{};
-    const bool read = riff_descend(f, &riff, nullptr, 0) == 0 && riff.form_type == FOURCC_WAVE &&
-                      riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) == 0 && fmt.size >= 16 &&
-                      riff_read(f, &format, 16) == 16;
-    riff_close(f);
+    const int fd = wav_open(name);
+    wav_layout l{};
+    const bool read = fd >= 0 && wav_read_layout(fd, &l) == WAV_OK;
+    wav_close(fd);
+    const wave_format format = read ? l.format.fmt : wave_format{};
     if (!read || hum_freq_allowed(app.ac_sinus_freq, format.samples_per_sec))
         return true;
     char text[160];
@@ -138,24 +133,17 @@ void close_file(riff_file* f, int* result)
 int clean_into_file(int mode)
 {
     const int format_bytes = read_track_format();
-    if (format_bytes < 0) {
-        if (app.track_in_chunk.id == FOURCC_FMT && app.track_in_chunk.size > sizeof app.track_format) {
-            message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"),
-                        APP_CAPTION, MB_OK);
-            return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
-        }
+    if (format_bytes == WAV_NO_DATA)
+        return fail(-2, "the track has no sample data");
+    if (format_bytes == WAV_RATE_OUT_OF_RANGE)
+        return fail(-1, "the track's sample rate lies outside 1000 to 384000 Hz");
+    if (format_bytes < 0)
         return fail(-1, "the track is not a WAV file that can be read");
-    }
     if (!track_format_supported(format_bytes)) {
         message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION,
                     MB_OK);
         return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
     }
-
-    app.track_in_chunk = riff_chunk{};
-    app.track_in_chunk.id = FOURCC_DATA;
-    if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
-        return fail(-2, "the track has no sample data");
 
     if (plain_create_beside(app.cleaned_file_name, cleaned_part_name, sizeof cleaned_part_name) != 0) {
         cleaned_part_name[0] = '\0';

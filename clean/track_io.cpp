@@ -3,9 +3,11 @@
 #include "clean/track_io.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include "core/ids.h"
 #include "clean/pass.h"
+#include "platform/file/wav_reader.h"
 #include "res/ui_text.h"
 
 wave_format track_wave_format()
@@ -87,25 +89,22 @@ int make_cleaned_name(const char* name, int mode, char* out, int size)
 
 int read_track_format()
 {
-    app.track_in_riff = riff_chunk{};
-    if (riff_descend(app.track_in, &app.track_in_riff, nullptr, 0) != 0)
-        return -1;
-    if (app.track_in_riff.id != FOURCC_RIFF || app.track_in_riff.form_type != FOURCC_WAVE)
-        return -1;
-    app.track_in_chunk = riff_chunk{};
-    app.track_in_chunk.id = FOURCC_FMT;
-    if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
-        return -1;
-    const uint32_t size = app.track_in_chunk.size;
-    if (size > sizeof app.track_format)
-        return -1;   // does not fit: the caller refuses the format
+    wav_layout l{};
+    const int code = wav_read_layout(riff_descriptor(app.track_in), &l);
+    if (code != WAV_OK)
+        return code;
+    // A plain record keeps its stored size (an 18-byte chunk stays 18 bytes,
+    // so the cleaned file's samples start where they always did); a record
+    // that does not fit, and extensible PCM, become the 16-byte PCM record.
+    const bool keep_stored = l.stored_tag != WAVE_FORMAT_EXTENSIBLE && l.format_chunk_bytes <= sizeof app.track_format;
+    const uint32_t bytes = keep_stored ? l.format_chunk_bytes : 16u;
     std::memset(app.track_format, 0, sizeof app.track_format);
-    if (riff_read(app.track_in, app.track_format, int32_t(size)) != int32_t(size))
-        return -1;
-    // Past an odd-sized format chunk's pad byte, where the next chunk starts.
-    if ((size & 1) && riff_ascend(app.track_in, &app.track_in_chunk, 0) != 0)
-        return -1;
-    return int(size);
+    std::memcpy(app.track_format, l.format.bytes, bytes);
+    app.track_in_riff = riff_chunk{FOURCC_RIFF, l.riff_size, FOURCC_WAVE, 8, 0};
+    app.track_in_chunk = riff_chunk{FOURCC_DATA, uint32_t(l.data_bytes), 0, uint32_t(l.data_offset), 0};
+    if (riff_seek(app.track_in, int64_t(l.data_offset), SEEK_SET) != int64_t(l.data_offset))
+        return WAV_READ_FAILED;
+    return int(bytes);
 }
 
 void report_open_error(unsigned code)

@@ -52,9 +52,12 @@ int write_output_buffer();
 // 0, or -1 when the result does not fit `size` bytes.
 int make_cleaned_name(const char* name, int mode, char* out, int size);
 
-// Reads the RIFF header and format chunk of track_in into track_format and
-// leaves track_in_chunk on the format chunk. The chunk's size, or -1 (not a
-// WAV file, a format chunk larger than track_format, a short read).
+// Reads the layout of track_in through the one WAV reader: its format into
+// track_format, track_in_chunk on its sample data (the data size cut at the
+// file's end) and the position at the first sample byte, so that the buffer
+// windows lie where a chunk walk would leave them. The bytes of format record
+// a file written from the track carries (the stored chunk's size for plain
+// PCM, 16 for extensible PCM), or a WAV_* code (below 0).
 int read_track_format();
 // Shows "File not found/protected" for the open errors that mean it.
 void report_open_error(unsigned code);

@@ -176,15 +176,9 @@ int reopen_preview(const char* name)
     if (read_track_format() < 0) {
         result = -2;
     } else {
-        app.track_in_chunk = riff_chunk{};
-        app.track_in_chunk.id = FOURCC_DATA;
-        if (riff_descend(app.track_in, &app.track_in_chunk, &app.track_in_riff, MMIO_FINDCHUNK) != 0)
-            result = -2;
-        else {
-            app.playback_record.data_bytes = app.track_in_chunk.size;
-            if (riff_get_info(app.track_in, &app.track_in_info) != 0)
-                result = -5;
-        }
+        app.playback_record.data_bytes = app.track_in_chunk.size;
+        if (riff_get_info(app.track_in, &app.track_in_info) != 0)
+            result = -5;
     }
     if (result != 0) {
         // A preview that cannot be played is not left open for Play.

@@ -54,7 +54,9 @@ constexpr int START_REACH = 14;     // start indexes tried on either side of the
 // the whole block: more where codes look ahead.
 constexpr uint32_t OPENING[2] = {32, 64};
 constexpr int FINALISTS[2] = {1, 3};
-constexpr uint32_t LOOK_AHEAD_SAMPLES = 48000;   // samples a second up to which codes look ahead
+constexpr uint32_t LOOK_AHEAD_SAMPLES = 48000;
+constexpr int EDGE_JUMP = 8192;     // a step between samples that makes a block one with edges
+constexpr int EDGE_FLOOR = 44;      // the step index such a block may hold between its edges   // samples a second up to which codes look ahead
 
 struct ima_state {
     int index[2];                   // step index carried from block to block, per channel
@@ -139,14 +141,28 @@ inline void ima_options(int a, int b, int index, int target, ima_option out[2])
     }
 }
 
+// The code of magnitude k towards `target` from decoder values a and b.
+inline void ima_force(int a, int b, int index, int target, int k, ima_option* o)
+{
+    const ima_level& l = levels[index];
+    const int sign = target < ((a + b) >> 1) ? 8 : 0;
+    o->code = sign | k;
+    o->a = clamp16(sign ? a - l.shifted[k] : a + l.shifted[k]);
+    o->b = clamp16(sign ? b - l.multiplied[k] : b + l.multiplied[k]);
+    const int next = index + index_table[o->code];
+    o->index = next < 0 ? 0 : next > 88 ? 88 : next;
+    o->charge = 0;
+}
+
 // Codes samples 1..n-1 of one channel from step index `start`, following
 // both kinds of decoder, by the option with the least charge; looking ahead,
 // by the least charge of it and the best option after it. Returns the
 // squared error in both decoders over samples 1..scored-1 (early, once it
-// passes give_up); the index the block ends with in *end_index.
+// passes give_up); the index the block ends with in *end_index. With a
+// floor, the step index is held there: no code takes it below the floor.
 template <bool LOOK_AHEAD>
 uint64_t ima_run(const int16_t* x, uint32_t n, uint32_t scored, int start, uint8_t* codes, uint64_t give_up,
-                 int* end_index)
+                 int* end_index, int floor = 0)
 {
     int a = x[0], b = x[0];   // the shifting decoder's value, the multiplying one's
     int index = start;
@@ -162,7 +178,15 @@ uint64_t ima_run(const int16_t* x, uint32_t n, uint32_t scored, int start, uint8
             ima_options(o[1].a, o[1].b, o[1].index, x[i + 1], after);
             charge1 += std::min(after[0].charge, after[1].charge);
         }
-        const ima_option& chosen = charge1 < charge0 ? o[1] : o[0];
+        ima_option held;
+        const ima_option* pick = charge1 < charge0 ? &o[1] : &o[0];
+        if (pick->index < floor && index <= floor) {
+            // Held at the floor: the smallest code that raises the step,
+            // towards the sample, so that the next edge starts from there.
+            ima_force(a, b, index, x[i], 4, &held);
+            pick = &held;
+        }
+        const ima_option& chosen = *pick;
         a = chosen.a;
         b = chosen.b;
         index = chosen.index;
@@ -215,6 +239,22 @@ int ima_search(ima_state* st, uint32_t spb, uint32_t scored, int carried, int* e
         if (e < best || f == 0) {
             best = e;
             best_start = ranked[f];
+            *end_index = ends;
+            std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
+        }
+    }
+    // A block with full-height edges: a step held from falling too low
+    // between them lets each edge be followed sooner; kept when it codes the
+    // block with less error.
+    int jump = 0;
+    for (uint32_t i = 1; i < spb && jump < EDGE_JUMP; ++i)
+        jump = std::max(jump, std::abs(st->samples[i] - st->samples[i - 1]));
+    if (jump >= EDGE_JUMP) {
+        int ends = 0;
+        const uint64_t e = ima_run<LOOK_AHEAD>(st->samples, spb, scored, std::max(best_start, EDGE_FLOOR), st->trial,
+                                               best, &ends, EDGE_FLOOR);
+        if (e < best) {
+            best_start = std::max(best_start, EDGE_FLOOR);
             *end_index = ends;
             std::memcpy(st->codes + 1, st->trial + 1, spb - 1);
         }

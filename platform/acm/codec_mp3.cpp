@@ -16,6 +16,7 @@ const int mp3_rates_kbps[] = {64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320
 // What a decoder sees as delay: LAME's 576 samples of look-ahead plus the
 // decoder's own 529.
 constexpr uint16_t MP3_CODEC_DELAY = 1105;
+constexpr uint16_t MP3_DECODED_BITS = 16;
 // LAME's own bound on a flush, and on what one call can hold back.
 constexpr uint64_t LAME_SLACK = 7200;
 
@@ -31,6 +32,11 @@ bool bitrate_allowed(uint32_t rate, int kbps)
                 return true;
         return false;
     }
+    // Below 16 kHz LAME makes 64 kbit/s whatever it is asked: a higher rate
+    // in the record would be a lie that readers act on (ffmpeg then halves
+    // a stereo file's length).
+    if (rate < 16000)
+        return kbps == 64;
     for (int k : mpeg2)
         if (k == kbps)
             return true;
@@ -41,7 +47,11 @@ int mp3_make(format_area* out, uint32_t rate, int channels, int kbps)
 {
     if (!acm_rate_listed(rate) || channels < 1 || channels > 2 || !bitrate_allowed(rate, kbps))
         return -1;
-    set_format(out, WAVE_FORMAT_MPEGLAYER3, channels, rate, uint32_t(kbps) * 125, 1, 0, 12);
+    // The record names the 16-bit samples the frames decode to, not 0:
+    // readers that check a fact chunk's count against the data's bits per
+    // sample (data bits / frames / channels at most bits + 1) would take 0
+    // to mean the count is wrong and guess the length from the bit rate.
+    set_format(out, WAVE_FORMAT_MPEGLAYER3, channels, rate, uint32_t(kbps) * 125, 1, MP3_DECODED_BITS, 12);
     uint8_t* extra = out->bytes + 18;
     store_u16(extra, 1);                 // MPEG id
     store_u32(extra + 2, 0);             // padding as the standard says (to keep the rate)

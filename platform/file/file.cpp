@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,12 +190,52 @@ int plain_create_beside(const char* name, char* out, uint32_t out_bytes)
     return 0;
 }
 
-int plain_rename(const char* from, const char* to)
+int plain_sync(plain_file f)
 {
-    if (!from || !to || rename(from, to) != 0) {
-        set_last_error(from && to ? error_from_errno(errno) : ERROR_INVALID_PARAMETER);
+    if (!f)
+        return 0;
+    if (fsync(f->fd) != 0) {
+        set_last_error(error_from_errno(errno));
         return -1;
     }
+    return 0;
+}
+
+int plain_sync_name(const char* name)
+{
+    const int fd = name ? open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    const bool done = fd >= 0 && fsync(fd) == 0;
+    const int e = errno;
+    if (fd >= 0)
+        close(fd);
+    if (!done) {
+        set_last_error(name ? error_from_errno(e) : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    return 0;
+}
+
+int plain_sync_folder_of(const char* name)
+{
+    if (!name)
+        return -1;
+    const char* slash = std::strrchr(name, '/');
+    const std::string folder = !slash ? std::string(".") : slash == name ? std::string("/") : std::string(name, slash);
+    return plain_sync_name(folder.c_str());
+}
+
+int plain_rename(const char* from, const char* to)
+{
+    // The file's bytes reach the disk before its new name does, and the
+    // name before the caller is told: a crash right after a finished run
+    // leaves the whole new file or the earlier one, never an empty one.
+    if (plain_sync_name(from) != 0)
+        return -1;
+    if (!to || rename(from, to) != 0) {
+        set_last_error(to ? error_from_errno(errno) : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    plain_sync_folder_of(to);   // the rename has happened: a folder that cannot be synced does not undo it
     return 0;
 }
 

@@ -36,8 +36,16 @@ bool plain_same_file(const char* a, const char* b);
 // the last error set.
 int plain_create_beside(const char* name, char* out, uint32_t out_bytes);
 // Gives the file `from` the name `to`, replacing a file of that name in one
-// step; 0, or -1 with the last error set.
+// step, durably: `from` is synced before the rename and the folder after.
+// 0, or -1 with the last error set.
 int plain_rename(const char* from, const char* to);
+// Puts the file's written bytes on the disk (fsync); 0, or -1 with the last
+// error set. Null is ignored and gives 0.
+int plain_sync(plain_file f);
+// The same for the file named `name` (written by another library), and for
+// the folder holding `name` (its new entries); 0 or -1.
+int plain_sync_name(const char* name);
+int plain_sync_folder_of(const char* name);
 // Closes the file; 0, or -1 when the system reports a failure (the handle is
 // gone either way). Null is ignored and gives 0.
 int plain_close(plain_file f);

@@ -401,6 +401,11 @@ unsigned riff_close(riff_file f)
     return result;
 }
 
+int riff_descriptor(riff_file f)
+{
+    return is_live(f) ? f->fd : -1;
+}
+
 int32_t riff_read(riff_file f, void* out, int32_t count)
 {
     if (usable(f) != 0 || !f->can_read || count < 0 || (!out && count > 0))

@@ -104,6 +104,10 @@ riff_file riff_open(const char* name, riff_info* info, uint32_t flags);
 // (riff_set_info or riff_advance with MMIO_DIRTY).
 unsigned riff_close(riff_file f);
 
+// The descriptor under an open handle, for a reader that walks the file with
+// pread (which leaves the window and the position alone); -1 for a closed one.
+int riff_descriptor(riff_file f);
+
 // Buffered read and write; return the byte count done, -1 on error.
 int32_t riff_read(riff_file f, void* out, int32_t count);
 int32_t riff_write(riff_file f, const void* data, int32_t count);

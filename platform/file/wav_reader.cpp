@@ -92,6 +92,7 @@ int wav_read_layout(int fd, wav_layout* out)
             if (!read_at(fd, body, l.format.bytes, take, &failed))
                 return failed ? WAV_READ_FAILED : WAV_BROKEN_FORMAT;
             l.stored_tag = l.format.fmt.format_tag;
+            l.format_chunk_bytes = size;
             // A 16-byte record has no extra bytes; a larger one keeps those
             // it says it has, as far as the chunk holds them.
             if (size < 18)
@@ -106,8 +107,10 @@ int wav_read_layout(int fd, wav_layout* out)
             if (!have_format)
                 return WAV_NO_FORMAT;
             const uint32_t rate = l.format.fmt.samples_per_sec;
-            if (rate < WAV_LOWEST_RATE || rate > WAV_HIGHEST_RATE)
+            if (rate < WAV_LOWEST_RATE || rate > WAV_HIGHEST_RATE) {
+                *out = l;   // the refused rate, for the caller's message
                 return WAV_RATE_OUT_OF_RANGE;
+            }
             l.data_size_offset = at + 4;
             l.data_offset = body;
             l.data_size = size;

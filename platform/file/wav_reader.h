@@ -34,6 +34,7 @@ struct wav_layout {
     format_area format;          // the first format chunk; extensible PCM as plain PCM (cb_size 0)
     uint32_t format_bytes;       // bytes of `format` that hold the stored record (16 for PCM)
     uint16_t stored_tag;         // the tag as stored (WAVE_FORMAT_EXTENSIBLE for one)
+    uint32_t format_chunk_bytes; // the format chunk's size as stored
     uint32_t riff_size;          // the RIFF size as stored
     uint64_t data_size_offset;   // file offset of the data chunk's size field
     uint64_t data_offset;        // file offset of the first sample byte
@@ -49,7 +50,8 @@ struct wav_layout {
 int wav_open(const char* path, bool writable = false);
 // Closes a descriptor wav_open gave.
 void wav_close(int fd);
-// Reads the layout of the open file. WAV_OK or one of the codes above.
+// Reads the layout of the open file. WAV_OK or one of the codes above; for
+// WAV_RATE_OUT_OF_RANGE *out holds the format that was refused.
 int wav_read_layout(int fd, wav_layout* out);
 // Words for a code, for a message after the file's name ("not a WAV file").
 const char* wav_error_text(int code);

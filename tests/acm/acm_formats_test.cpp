@@ -150,7 +150,7 @@ TEST(AcmFormats, BadSpellingsAreRefusedWithAReason)
     char why[160];
     for (const char* s : {"", "pcm", "pcm,44100", "pcm,44100,2", "pcm,44100,2,24", "pcm,44100,3,16",
                           "pcm,44101,2,16", "gsm,8000,2", "gsm,8000,1,5", "mp3,44100,2", "mp3,44100,2,144",
-                          "mp3,8000,1,192", "flac,44100,2", "PCM,44100,2,16", "pcm,44100,2,16,1", "pcm,-8000,2,16",
+                          "mp3,8000,1,192", "mp3,8000,2,128", "mp3,11025,1,80", "flac,44100,2", "PCM,44100,2,16", "pcm,44100,2,16,1", "pcm,-8000,2,16",
                           "pcm,44100,2,16x", "pcm,,2,16", "adpcm,44100,2,", "ima-adpcm,99999999999999999999,2"}) {
         std::memset(&f, 0x5A, sizeof f);
         EXPECT_EQ(acm_parse_spelling(s, &f, why, sizeof why), -1) << s;

@@ -77,6 +77,10 @@ TEST(BatchEncode, EveryTagMakesAFileOtherProgramsPlayWithNothingLost)
     } cases[] = {
         {"ima-adpcm,44100,2", 42.0}, {"adpcm,44100,2", 45.0}, {"alaw,44100,2", 37.0},
         {"mulaw,44100,2", 37.0},     {"gsm,8000,1", 14.0},    {"mp3,44100,2,128", 24.0},
+        // MPEG lengths that ffprobe once guessed from the bit rate (a dense
+        // mono stream, 32 and 48 kHz) or halved (8 kHz stereo, an even count).
+        {"mp3,44100,1,128", 24.0},   {"mp3,32000,1,320", 24.0}, {"mp3,48000,2,192", 24.0},
+        {"mp3,8000,2,64", 10.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.spelling);

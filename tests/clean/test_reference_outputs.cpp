@@ -549,7 +549,7 @@ TEST_F(FadeReferenceTest, RampEqualsItsArithmeticWhereverTheDataStarts)
     for (const layout_case& l : layouts) {
         // A ramp that reaches unity within the first buffers and passes the
         // rest unchanged, and one still rising at the end.
-        for (const uint32_t rate : {22050u, 1000000u}) {
+        for (const uint32_t rate : {22050u, 384000u}) {
             const int intro = rate == 22050u ? 2 : 1;
             const int frames = 12000;
             samples16 s(size_t(frames * l.channels));

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "platform/file/riff.h"
-#include "platform/file/wav_reader.h"
 #include "tests/support/riff_bytes.h"
 #include "tests/support/riff_read.h"
 
@@ -402,73 +401,4 @@ TEST(RiffChunks, MisuseIsRefused)
     EXPECT_EQ(riff_close(f), MMIOERR_INVALIDPARAM);     // closed twice
     EXPECT_EQ(riff_read(f, b, 8), -1);
     EXPECT_EQ(riff_close(nullptr), MMIOERR_INVALIDPARAM);
-}
-
-// The one WAV reader that cleaning, encode, the virtual card's source and
-// repair share: the same answer for each of the layouts readers used to
-// disagree on, and no wait on a FIFO.
-TEST(WavReader, EveryReaderGetsTheSameAnswers)
-{
-    temp_dir dir;
-    const bytes samples = pattern_bytes(400);
-    bytes extensible = fmt16();
-    riff_builder ext;
-    ext.raw(extensible).u16(22).u16(16).u32(3).u16(1).fill(14, 0x11);   // sub-format PCM
-    ext.out[0] = 0xFE;
-    ext.out[1] = 0xFF;
-    bytes fmt18 = fmt16();
-    fmt18.insert(fmt18.end(), {0, 0});
-    bytes fmt_8k = riff_builder::pcm_format(1, 8000, 16);
-    struct wav_case {
-        const char* what;
-        bytes file;
-        int code;
-        uint64_t data_bytes;
-        uint32_t rate;
-    };
-    riff_builder cut;   // the data size of a recording cut off: past the RIFF end and the file's end
-    cut.chunk("fmt ", fmt16()).id("data").u32(0x07E00000).raw(samples);
-    bytes cut_file = cut.wave();
-    cut_file[4] = 36;
-    cut_file[5] = cut_file[6] = cut_file[7] = 0;
-    const std::vector<wav_case> cases = {
-        {"16-byte format", riff_builder().chunk("fmt ", fmt16()).chunk("data", samples).wave(), WAV_OK, 400, 44100},
-        {"18-byte format", riff_builder().chunk("fmt ", fmt18).chunk("data", samples).wave(), WAV_OK, 400, 44100},
-        {"extensible PCM, 40 bytes", riff_builder().chunk("fmt ", ext.out).chunk("data", samples).wave(), WAV_OK, 400,
-         44100},
-        {"cut off", cut_file, WAV_OK, 400, 44100},
-        {"two format chunks: the first wins",
-         riff_builder().chunk("fmt ", fmt_8k).chunk("fmt ", fmt16()).chunk("data", samples).wave(), WAV_OK, 400, 8000},
-        {"rate 999 Hz", riff_builder().chunk("fmt ", riff_builder::pcm_format(2, 999, 16)).chunk("data", samples).wave(),
-         WAV_RATE_OUT_OF_RANGE, 0, 0},
-        {"rate 384,001 Hz",
-         riff_builder().chunk("fmt ", riff_builder::pcm_format(2, 384001, 16)).chunk("data", samples).wave(),
-         WAV_RATE_OUT_OF_RANGE, 0, 0},
-        {"12-byte format", riff_builder().chunk("fmt ", bytes(12, 1)).chunk("data", samples).wave(), WAV_BROKEN_FORMAT,
-         0, 0},
-        {"data first", riff_builder().chunk("data", samples).chunk("fmt ", fmt16()).wave(), WAV_NO_FORMAT, 0, 0},
-        {"no data", riff_builder().chunk("fmt ", fmt16()).wave(), WAV_NO_DATA, 0, 0},
-        {"not RIFF", bytes(64, 'x'), WAV_NOT_WAV, 0, 0},
-    };
-    for (const wav_case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string name = dir.file("case.wav");
-        write_whole_file(name, c.file);
-        const int fd = wav_open(name.c_str());
-        ASSERT_GE(fd, 0);
-        wav_layout l = {};
-        EXPECT_EQ(wav_read_layout(fd, &l), c.code);
-        close(fd);
-        if (c.code != WAV_OK)
-            continue;
-        EXPECT_EQ(l.data_bytes, c.data_bytes);
-        EXPECT_EQ(uint32_t(l.format.fmt.samples_per_sec), c.rate);
-        EXPECT_EQ(l.format.fmt.format_tag, WAVE_FORMAT_PCM);
-        EXPECT_TRUE(wav_is_pcm16(l));
-        EXPECT_EQ(read_whole_file(name).size() - l.data_offset, 400u);
-    }
-    const std::string fifo = dir.file("fifo.wav");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(wav_open(fifo.c_str()), WAV_NOT_REGULAR) << "and no wait for a writer";
-    EXPECT_EQ(wav_open(dir.file("none.wav").c_str()), WAV_CANNOT_OPEN);
 }

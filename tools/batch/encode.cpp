@@ -210,12 +210,16 @@ int encode(int argc, char** argv)
         write_failed = true;
         ok = false;
     }
+    if (plain_sync(app.capture_file_handle) != 0) {
+        write_failed = true;   // the bytes did not reach the disk
+        ok = false;
+    }
     if (plain_close(app.capture_file_handle) != 0)
         ok = false;
     app.capture_file_handle = nullptr;
     if (boxes_shown)
         ok = false;   // a buffer that failed to convert is missing from the file
-    if (ok && std::rename(part_name.c_str(), out_name) != 0) {
+    if (ok && plain_rename(part_name.c_str(), out_name) != 0) {
         std::remove(part_name.c_str());
         return fail(std::string("cannot name the new file ") + out_name + ": " + std::strerror(errno));
     }

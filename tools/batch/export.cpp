@@ -18,6 +18,7 @@
 #include <vector>
 #include "clean/process_track.h"
 #include "clean/track_io.h"
+#include "platform/file/file.h"
 #include "tools/batch/batch.h"
 #include "tools/batch/export_files.h"
 
@@ -246,6 +247,9 @@ int export_tracks(int argc, char** argv)
         tags.number = int(i + 1);
         export_result r = to == "flac" ? write_flac_file(&in, t.out_name.c_str(), tags)
                                        : write_mp3_file(&in, t.out_name.c_str(), tags);
+        // Each file is on the disk, not only in the cache, before it is listed.
+        if (r.failure.empty() && (plain_sync_name(t.out_name.c_str()) != 0 || plain_sync_folder_of(t.out_name.c_str()) != 0))
+            r.failure = std::string("cannot be put on the disk: ") + std::strerror(errno);
         if (!r.failure.empty()) {
             std::remove(t.out_name.c_str());   // no half-made file is left behind
             return fail(t.out_name + ": " + r.failure + (i ? "; the files before it are whole" : "; nothing was exported"));

@@ -266,7 +266,7 @@ std::string choose_sound(const options& o)
         return sound_use_portaudio() == 0 ? "" : "the sound card cannot be used (PortAudio did not start)";
     }
     if (sound_use_virtual(o.source ? o.source : "demo") != 0)
-        return std::string(o.source ? o.source : "demo") + ": " + sound_source_error();
+        return sound_source_error();   // it names the source
     if (!o.paced)
         sound_pace_fast();
     return "";
