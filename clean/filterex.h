@@ -42,6 +42,11 @@ enum filterex_result {
 constexpr int FX_THRESHOLD_MIN = 1;
 constexpr int FX_THRESHOLD_MAX = 45;
 constexpr int FX_THRESHOLD_DEFAULT = 11;
+constexpr int FX_LOWEST_RATE = 4000;      // frames a second
+constexpr int FX_HIGHEST_RATE = 384000;
+
+// Whether the kernel works at `rate` frames a second.
+bool filterex_rate_allowed(uint32_t rate);
 
 struct filterex_state;
 

@@ -470,7 +470,7 @@ TEST_F(HumTest, TheSameOutputWhateverTheRunsItIsFedIn)
     }
 }
 
-TEST_F(HumTest, AFrequencyOutsideTwentyHertzToAQuarterOfTheRateIsRefusedAndNothingWritten)
+TEST_F(HumTest, ASettingTheTrackCannotTakeIsRefusedWithABoxAndNothingWritten)
 {
     track_layout t;
     t.rate = 8000;
@@ -487,4 +487,16 @@ TEST_F(HumTest, AFrequencyOutsideTwentyHertzToAQuarterOfTheRateIsRefusedAndNothi
     }
     app.ac_sinus_freq = 2000;   // a quarter of 8 kHz: allowed
     EXPECT_TRUE(clean(samples16(1000, 5), MODE_DEHUM, t).ok);
+
+    // FilterEx works from 4 kHz up: a slower track is refused the same way,
+    // before the cleaned file is begun.
+    t.rate = 3000;
+    headless_clear_message_boxes();
+    int32_t result = 0;
+    clean(samples16(1000, 5), MODE_FILTER_EX, t, &result);
+    EXPECT_EQ(result, -8);
+    EXPECT_FALSE(file_exists(path("tracx3.wav")));
+    ASSERT_EQ(headless_message_boxes().size(), 1u);
+    EXPECT_EQ(headless_message_boxes()[0].text.rfind("FilterEx cannot work at the track's rate (3000 Hz)", 0), 0u);
+    EXPECT_STREQ(app.result_text, "cleaning failed: FilterEx cannot work at the track's rate");
 }
