@@ -198,12 +198,14 @@ int filterex_profile_end(filterex_state* s)
 {
     if (!s || s->flowing)
         return FX_BAD_ARGUMENT;
-    bool any = false;
+    bool any = false, music = false;
     for (int c = 0; c < s->channels; ++c) {
         spectral_scan_end(&s->plan, &s->ch[c].spectral);
         any = any || s->ch[c].spectral.have_noise;
+        music = music || s->ch[c].spectral.music_not_noise;
     }
     s->counts.denoising = any;
+    s->counts.no_quiet_passage = music && !any;
     return FX_OK;
 }
 
