@@ -166,11 +166,68 @@ void smooth_block(hum_remove* h, int64_t b, double* out)
     }
 }
 
+// smooth_cur's hum over one period into wave_cur, for a hum whose every
+// harmonic repeats each period.
+void synthesise_cur(hum_remove* h)
+{
+    if (!h->periodic)
+        return;
+    const int M = h->period;
+    pair2* coef = reinterpret_cast<pair2*>(h->coef);
+    for (int k = 0; k < h->harmonics; ++k) {
+        const double* a = h->smooth_cur + slot(h, k);
+        coef[4 * k] = pair2{a[0], a[2]};
+        coef[4 * k + 1] = pair2{a[1], a[3]};
+    }
+    pair2* wave = reinterpret_cast<pair2*>(h->wave_cur);
+    std::fill(wave, wave + M, splat(0));
+    for (int k0 = 0; k0 < h->table_harmonics; k0 += HARMONIC_GROUP) {
+        const pair2* e = coef + 4 * k0;
+        const double* t = h->table + size_t(k0) * 2 * size_t(M);
+        for (int m = 0; m < M; ++m) {
+            pair2 w = wave[m];
+#pragma GCC unroll 4
+            for (int j = 0; j < HARMONIC_GROUP; ++j)
+                w += e[4 * j] * t[size_t(j) * 2 * size_t(M) + size_t(m)] -
+                     e[4 * j + 1] * t[size_t(2 * j + 1) * size_t(M) + size_t(m)];
+            wave[m] = w;
+        }
+    }
+}
+
 // Writes the held frames from out_frames up to `limit` (at most one period
 // of them) less the hum, whose amplitudes run in a straight line from
-// smooth_prev at prev_centre to smooth_cur at cur_centre.
+// smooth_prev at prev_centre to smooth_cur at cur_centre. A hum that
+// repeats each period is that line between the two ends' periods of hum;
+// any other is synthesised afresh for the frames, turned to their phase.
 uint32_t emit(hum_remove* h, uint64_t limit, uint8_t* out)
 {
+    if (h->periodic) {
+        const int M = h->period;
+        const uint64_t n0 = h->out_frames;
+        const uint32_t count = uint32_t(std::min<uint64_t>(limit - n0, uint64_t(M)));
+        const double per_frame = 1.0 / (h->cur_centre - h->prev_centre);
+        const pair2* wp = reinterpret_cast<const pair2*>(h->wave_prev);
+        const pair2* wc = reinterpret_cast<const pair2*>(h->wave_cur);
+        const int C = h->channels;
+        uint32_t p = uint32_t(n0 % uint64_t(M)), at = uint32_t(n0 % h->delay_frames);
+        for (uint32_t m = 0; m < count; ++m) {
+            const double u = (double(n0 + m) - h->prev_centre) * per_frame;
+            const pair2 hum = wp[p] + (wc[p] - wp[p]) * u;
+            const int16_t* x = h->delay + size_t(at) * size_t(C);
+            int16_t y[2];
+            for (int c = 0; c < C; ++c)
+                y[c] = to_sample(double(x[c]) - hum[c]);
+            std::memcpy(out + size_t(m) * 2 * size_t(C), y, size_t(2 * C));
+            if (++p == uint32_t(M))
+                p = 0;
+            if (++at == h->delay_frames)
+                at = 0;
+        }
+        h->out_frames += count;
+        return count;
+    }
+
     const int M = h->period;
     const uint64_t n0 = h->out_frames;
     const uint32_t count = uint32_t(std::min<uint64_t>(limit - n0, uint64_t(M)));
@@ -239,6 +296,8 @@ double centre(const hum_remove* h, int64_t b)
 void hold(hum_remove* h)
 {
     std::memcpy(h->smooth_prev, h->smooth_cur, size_t(h->harmonics) * 4 * sizeof(double));
+    if (h->periodic)
+        std::memcpy(h->wave_prev, h->wave_cur, sizeof(double) * 2 * size_t(h->period));
     h->prev_centre = h->cur_centre - h->period;
 }
 
@@ -258,7 +317,9 @@ uint32_t emit_to(hum_remove* h, uint64_t limit, uint8_t* out)
 void smooth_next(hum_remove* h, int64_t b)
 {
     std::swap(h->smooth_prev, h->smooth_cur);
+    std::swap(h->wave_prev, h->wave_cur);
     smooth_block(h, b, h->smooth_cur);
+    synthesise_cur(h);
     h->prev_centre = h->cur_centre;
     h->cur_centre = centre(h, b);
     if (h->smoothed < 0)
@@ -293,6 +354,7 @@ int hum_remove_start(hum_remove* h, int channels, uint32_t rate, int freq, int t
     while ((h->harmonics + 1) * freq <= HUM_HIGHEST_HARMONIC && 2 * (h->harmonics + 1) * freq < int64_t(rate))
         ++h->harmonics;
     h->period = std::max(2, int(std::lround(double(rate) / freq)));
+    h->periodic = uint64_t(h->period) * uint64_t(freq) == rate;
     h->width_hz = hum_width_for_threshold(threshold);
     const double window_seconds = HANN_WIDTH / h->width_hz;
     const double blocks_a_second = double(rate) / h->period;
@@ -323,8 +385,11 @@ int hum_remove_start(hum_remove* h, int channels, uint32_t rate, int freq, int t
     // hum and block_in hold pairs of doubles: aligned for them.
     h->hum = static_cast<double*>(std::aligned_alloc(16, sizeof(double) * 4 * size_t(M)));
     h->block_in = static_cast<double*>(std::aligned_alloc(16, sizeof(double) * 2 * size_t(M)));
+    h->wave_prev = static_cast<double*>(std::aligned_alloc(16, sizeof(double) * 2 * size_t(M)));
+    h->wave_cur = static_cast<double*>(std::aligned_alloc(16, sizeof(double) * 2 * size_t(M)));
     if (!h->weight || !h->local_weight || !h->table || !h->coef || !h->measured || !h->local || !h->smooth_prev ||
-        !h->smooth_cur || !h->plain || !h->sums || !h->delay || !h->hum || !h->block_in) {
+        !h->smooth_cur || !h->plain || !h->sums || !h->delay || !h->hum || !h->block_in || !h->wave_prev ||
+        !h->wave_cur) {
         hum_remove_stop(h);
         return HUM_NO_MEMORY;
     }
@@ -396,6 +461,7 @@ uint32_t hum_remove_drain(hum_remove* h, uint8_t* out, uint32_t room)
                 smooth_block(h, middle, h->smooth_cur);
             else
                 std::fill(h->smooth_cur, h->smooth_cur + size_t(h->harmonics) * 4, 0.0);
+            synthesise_cur(h);
             h->cur_centre = centre(h, middle);
             hold(h);
             h->smoothed = middle;
@@ -430,5 +496,7 @@ void hum_remove_stop(hum_remove* h)
     std::free(h->delay);
     std::free(h->hum);
     std::free(h->block_in);
+    std::free(h->wave_prev);
+    std::free(h->wave_cur);
     *h = hum_remove{};
 }

@@ -35,6 +35,7 @@ struct hum_remove {
     int freq = 0;              // Hz
     int harmonics = 0;         // measured and removed: freq, 2 x freq ... up to 1 kHz
     int period = 0;            // frames a block (one hum period, rounded)
+    bool periodic = false;     // the rate holds whole periods: every harmonic repeats each block
     int half_window = 0;       // blocks each side of the centre
     int local_half = 0;        // blocks each side of a block's local mean
     int step = 0;              // blocks from one smoothing to the next
@@ -55,6 +56,8 @@ struct hum_remove {
     uint32_t delay_frames = 0;  // its size in frames
     uint32_t delay_in = 0;      // where the next input frame goes in it
     double* hum = nullptr;      // one period of synthesised hum, per channel
+    double* wave_prev = nullptr;  // periodic hum: one period at smooth_prev's amplitudes ...
+    double* wave_cur = nullptr;   // ... and at smooth_cur's, per channel
     double* block_in = nullptr;   // the block being filled, per channel, as doubles
     uint64_t in_frames = 0;     // frames taken in
     uint64_t out_frames = 0;    // frames written out
