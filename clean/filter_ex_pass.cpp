@@ -102,8 +102,10 @@ pass_result filter_ex_drain(pass_io* io, pass_result so_far)
     if (so_far == PASS_OK) {
         const filterex_counts counts = filterex_report(app.restore_run.filterex);
         std::snprintf(app.result_text, sizeof app.result_text,
-                      ui_text("restore complete %" PRId64 " clicks repaired%s"),
-                      counts.repaired_gaps, counts.denoising ? ui_text(", hiss reduced") : "");
+                      ui_text("restore complete %" PRId64 " clicks repaired%s"), counts.repaired_gaps,
+                      counts.denoising           ? ui_text(", hiss reduced")
+                      : counts.no_quiet_passage ? ui_text(", hiss left: no quiet passage to measure it in")
+                                                 : "");
     }
     stop_kernel();
     return so_far;

@@ -125,13 +125,18 @@ void settings(int threshold, float* click_level, float* over_subtraction, float*
 
 } // namespace
 
+bool filterex_rate_allowed(uint32_t rate)
+{
+    return rate >= uint32_t(FX_LOWEST_RATE) && rate <= uint32_t(FX_HIGHEST_RATE);
+}
+
 int filterex_start(filterex_state** state, int channels, int rate, int threshold)
 {
     if (!state)
         return FX_BAD_ARGUMENT;
     *state = nullptr;
-    if (channels < 1 || channels > 2 || rate < 4000 || rate > 384000 || threshold < FX_THRESHOLD_MIN ||
-        threshold > FX_THRESHOLD_MAX)
+    if (channels < 1 || channels > 2 || rate < 0 || !filterex_rate_allowed(uint32_t(rate)) ||
+        threshold < FX_THRESHOLD_MIN || threshold > FX_THRESHOLD_MAX)
         return FX_BAD_ARGUMENT;
     filterex_state* s = new (std::nothrow) filterex_state;
     if (!s)
@@ -193,12 +198,14 @@ int filterex_profile_end(filterex_state* s)
 {
     if (!s || s->flowing)
         return FX_BAD_ARGUMENT;
-    bool any = false;
+    bool any = false, music = false;
     for (int c = 0; c < s->channels; ++c) {
         spectral_scan_end(&s->plan, &s->ch[c].spectral);
         any = any || s->ch[c].spectral.have_noise;
+        music = music || s->ch[c].spectral.music_not_noise;
     }
     s->counts.denoising = any;
+    s->counts.no_quiet_passage = music && !any;
     return FX_OK;
 }
 

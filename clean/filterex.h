@@ -42,6 +42,11 @@ enum filterex_result {
 constexpr int FX_THRESHOLD_MIN = 1;
 constexpr int FX_THRESHOLD_MAX = 45;
 constexpr int FX_THRESHOLD_DEFAULT = 11;
+constexpr int FX_LOWEST_RATE = 4000;      // frames a second
+constexpr int FX_HIGHEST_RATE = 384000;
+
+// Whether the kernel works at `rate` frames a second.
+bool filterex_rate_allowed(uint32_t rate);
 
 struct filterex_state;
 
@@ -50,7 +55,9 @@ void filterex_free(filterex_state* state);
 
 // The pre-scan: every frame of the track once, in order, in buffers of any
 // size; then filterex_profile_end picks the quietest second (per channel;
-// a second of digital silence does not count) as the noise to remove.
+// a second of digital silence does not count) as the noise to remove, when
+// it is a quiet passage of hiss: a track of music all through keeps its
+// hiss rather than lose music to it.
 int filterex_profile_feed(filterex_state* state, const int16_t* in, int frames);
 int filterex_profile_end(filterex_state* state);
 
@@ -63,5 +70,6 @@ struct filterex_counts {
     int64_t repaired_gaps;      // clicks and crackle bursts interpolated, all channels
     int64_t repaired_samples;   // samples they covered
     bool denoising;             // a noise profile was found
+    bool no_quiet_passage;      // none was: the quietest second was music, not hiss
 };
 filterex_counts filterex_report(const filterex_state* state);

@@ -29,6 +29,33 @@ inline float median5(const float* v)
 }
 constexpr float NOISE_FLOOR_POWER = 1e-3f;  // a bin of a silent profile still divides safely
 constexpr float KEPT_SHARE = 0.75f;         // a second's loudest quarter of frames (a click, a breath) is left out
+constexpr int LEVELS = 200;                 // seconds' levels counted by whole dB of frame energy
+constexpr double FLATNESS_FROM_HZ = 1000;   // flatness is judged above the hum and rumble ...
+constexpr double FLATNESS_TO_HZ = 16000;    // ... and below the converter's roll-off
+
+int level_db(double energy)
+{
+    return std::clamp(int(10 * std::log10(std::max(energy, 1.0))), 0, LEVELS - 1);
+}
+
+// Geometric over arithmetic mean of a power spectrum's bins between
+// FLATNESS_FROM_HZ and FLATNESS_TO_HZ (or 45 % of the rate, if lower).
+double flatness(const spectral_plan* plan, const float* power)
+{
+    const double hz_per_bin = double(plan->rate) / plan->size;
+    const int from = std::max(1, int(FLATNESS_FROM_HZ / hz_per_bin));
+    const int to = std::min(plan->bins - 1, int(std::min(FLATNESS_TO_HZ, 0.45 * plan->rate) / hz_per_bin));
+    if (to <= from)
+        return 1;
+    double logs = 0, sum = 0;
+    for (int k = from; k < to; ++k) {
+        const double p = std::max(double(power[k]), 1e-3);
+        logs += std::log(p);
+        sum += p;
+    }
+    const double n = to - from;
+    return std::exp(logs / n) / (sum / n);
+}
 
 // Windowed spectrum of plan->time into plan->freq.
 void analyse(const spectral_plan* plan, const float* samples)
@@ -101,6 +128,7 @@ bool spectral_channel_init(spectral_channel* ch, const spectral_plan* plan)
         ch->frames_cap = plan->rate / plan->size + 2;
         ch->spectra.assign(size_t(ch->frames_cap) * size_t(plan->bins), 0.0f);
         ch->energy.assign(size_t(ch->frames_cap) * 2, 0.0f);
+        ch->seconds_at_level.assign(LEVELS, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -206,6 +234,7 @@ void settle_second(const spectral_plan* plan, spectral_channel* ch, bool partial
     const double silence = 0.25 * 0.375 * plan->size;
     if (score < silence)
         return;
+    ++ch->seconds_at_level[size_t(level_db(score))];
     const bool better = !ch->have_noise || (ch->best_partial && !partial) ||
                         (ch->best_partial == partial && score < ch->best_score);
     if (!better)
@@ -226,6 +255,24 @@ void settle_second(const spectral_plan* plan, spectral_channel* ch, bool partial
         const float counted = plan->over_subtraction * std::max(ch->noise[size_t(k)], NOISE_FLOOR_POWER);
         ch->inverse_noise[size_t(k)] = 1.0f / counted;
     }
+    ch->best_flatness = flatness(plan, ch->noise.data());
+}
+
+// Whether the quietest second is a quiet passage of hiss: even across the
+// spectrum, and well under the track's typical second (the level that half
+// the seconds reach).
+bool quietest_is_noise(spectral_channel* ch)
+{
+    uint32_t seconds = 0;
+    for (const uint32_t n : ch->seconds_at_level)
+        seconds += n;
+    int typical = 0;
+    for (uint32_t below = 0; typical < LEVELS - 1; ++typical) {
+        below += ch->seconds_at_level[size_t(typical)];
+        if (2 * below >= seconds + 1)
+            break;
+    }
+    return ch->best_flatness >= HISS_FLATNESS && typical - level_db(ch->best_score) >= QUIET_BELOW_DB;
 }
 
 } // namespace
@@ -265,6 +312,10 @@ void spectral_scan(spectral_plan* plan, spectral_channel* ch, const float* in, i
 void spectral_scan_end(spectral_plan* plan, spectral_channel* ch)
 {
     settle_second(plan, ch, true);
+    if (ch->have_noise && !quietest_is_noise(ch)) {
+        ch->have_noise = false;
+        ch->music_not_noise = true;
+    }
     ch->scan_fill = 0;
     ch->scan_start = 0;
     ch->second = -1;

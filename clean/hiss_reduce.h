@@ -45,7 +45,13 @@ struct spectral_channel {
     int frames_cap = 0;
     double best_score = 0;      // mean frame energy of the quietest second yet
     bool best_partial = true;   // the best so far is a second cut short by the track's end
+    double best_flatness = 0;   // its spectrum's flatness (1: even as hiss, near 0: tones)
+    std::vector<uint32_t> seconds_at_level; // seconds that are not silence, by level in dB
+    bool music_not_noise = false; // the quietest second was music: no hiss is reduced
 };
+
+constexpr double QUIET_BELOW_DB = 12;   // a quiet passage lies this far under the typical second
+constexpr double HISS_FLATNESS = 0.2;   // hiss is at least this flat above 1 kHz; music is not
 
 bool spectral_plan_init(spectral_plan* plan, int rate, float over_subtraction, float gain_floor);
 void spectral_plan_free(spectral_plan* plan);
@@ -59,6 +65,10 @@ void spectral_push(const spectral_plan* plan, spectral_channel* ch, const float*
 
 // The pre-scan: samples of the track in order, then the end, which settles
 // the profile. A second whose frames hold less than half a step of signal
-// is digital silence and never the noise.
+// is digital silence and never the noise. Nor is a quietest second whose
+// spectrum is not even as hiss is, or that lies less than QUIET_BELOW_DB
+// under the track's typical second: a track of music all through has no
+// quiet passage, and its quietest second is music (have_noise stays false,
+// music_not_noise says why).
 void spectral_scan(spectral_plan* plan, spectral_channel* ch, const float* in, int count);
 void spectral_scan_end(spectral_plan* plan, spectral_channel* ch);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include "core/app_state.h"
 #include "core/ids.h"
+#include "clean/filterex.h"
 #include "clean/hum_remove.h"
 #include "clean/pass.h"
 #include "clean/track_io.h"
@@ -96,24 +97,39 @@ void show_on_view(int16_t count, const point* points)
     draw_wave_view(app.view_picture_count, picture, nullptr);
 }
 
-// Whether the AC sinus Freq can be removed at the track's rate, asked on a
-// second look at the track before the cleaned file is created, so that a
-// refusal writes nothing. A track whose format cannot be read passes here
-// and fails in the run as any would.
-bool hum_freq_suits_track(const char* name)
+// Whether the pass's settings suit the track, asked on a second look at the
+// track's format before the cleaned file is created, so that a refusal
+// shows its box and writes nothing: the AC sinus Freq against the track's
+// rate, and the rates FilterEx works at. A track whose format cannot be
+// read passes here and fails in the run as any would.
+bool settings_suit_track(const char* name, int mode)
 {
+    if (mode != MODE_DEHUM && mode != MODE_FILTER_EX)
+        return true;
     const int fd = wav_open(name);
     wav_layout l{};
     const bool read = fd >= 0 && wav_read_layout(fd, &l) == WAV_OK;
     wav_close(fd);
     const wave_format format = read ? l.format.fmt : wave_format{};
-    if (!read || hum_freq_allowed(app.ac_sinus_freq, format.samples_per_sec))
+    if (!read)
         return true;
     char text[160];
-    std::snprintf(text, sizeof text,
-                  ui_text("AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
-                          "track's rate (%u Hz)"),
-                  int(app.ac_sinus_freq), HUM_LOWEST_FREQ, unsigned(format.samples_per_sec / 4));
+    if (mode == MODE_DEHUM) {
+        if (hum_freq_allowed(app.ac_sinus_freq, format.samples_per_sec))
+            return true;
+        std::snprintf(text, sizeof text,
+                      ui_text("AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
+                              "track's rate (%u Hz)"),
+                      int(app.ac_sinus_freq), HUM_LOWEST_FREQ, unsigned(format.samples_per_sec / 4));
+        fail(PASS_BAD_SETTING, "the AC sinus frequency does not suit the track");
+    } else {
+        if (filterex_rate_allowed(format.samples_per_sec))
+            return true;
+        std::snprintf(text, sizeof text,
+                      ui_text("FilterEx cannot work at the track's rate (%u Hz): it works from %d to %d Hz"),
+                      unsigned(format.samples_per_sec), FX_LOWEST_RATE, FX_HIGHEST_RATE);
+        fail(PASS_BAD_SETTING, "FilterEx cannot work at the track's rate");
+    }
     message_box(nullptr, text, APP_CAPTION, MB_OK);
     return false;
 }
@@ -254,8 +270,8 @@ int32_t process_track(window dialog, const char* name, int mode)
         // replace the track itself.
         message_box(nullptr, ui_text("The cleaned file would overwrite the track itself"), APP_CAPTION, MB_OK);
         result = fail(-1, "the cleaned file would overwrite the track");
-    } else if (mode == MODE_DEHUM && !hum_freq_suits_track(name)) {
-        result = fail(PASS_BAD_SETTING, "the AC sinus frequency does not suit the track");
+    } else if (!settings_suit_track(name, mode)) {
+        result = PASS_BAD_SETTING;
     } else {
         show_text(dialog, IDC_STATUS, app.status_text);
         std::snprintf(app.capture_file_name, sizeof app.capture_file_name, "%s", name);

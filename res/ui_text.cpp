@@ -38,6 +38,8 @@ const ui_text_pair ui_texts[] = {
     {"denoise process complete %d corrections", "odszumianie zakończone, poprawek: %d"},
     {"restore complete %" PRId64 " clicks repaired%s", "rekonstrukcja zakończona, naprawionych trzasków: %" PRId64 "%s"},
     {", hiss reduced", ", szum zredukowany"},
+    {", hiss left: no quiet passage to measure it in",
+     ", szum pozostawiony: brak cichego fragmentu do jego zmierzenia"},
     {"dehum process complete %d notches %.2f Hz wide",
      "usuwanie przydźwięku zakończone, filtrów wycinających: %d o szerokości %.2f Hz"},
     {"mono process complete %s into both channels", "miksowanie do mono zakończone: %s w obu kanałach"},
@@ -93,6 +95,8 @@ const ui_text_pair ui_texts[] = {
      "track's rate (%u Hz)",
      "Nie można usunąć częstotliwości AC sinus %d Hz: musi leżeć między %d Hz a ćwiercią "
      "częstotliwości próbkowania ścieżki (%u Hz)"},
+    {"FilterEx cannot work at the track's rate (%u Hz): it works from %d to %d Hz",
+     "FilterEx nie działa przy częstotliwości próbkowania tej ścieżki (%u Hz): działa od %d do %d Hz"},
     {"8 bits PCM format not supported - choose 16 bits", "Format PCM 8-bitowy nie jest obsługiwany - wybierz 16 bitów"},
     {"Unknown ACM error: %d", "Nieznany błąd ACM: %d"},
     {"%s failed: GetLastError returned %d\n", "%s - błąd: GetLastError zwróciło %d\n"},
