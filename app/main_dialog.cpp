@@ -38,7 +38,9 @@ msg_result on_init_dialog(window dialog)
     create_display_pens();
 
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
-    set_item_text(dialog, IDC_STATUS, "Idle");
+    // Without a sound card the demo record plays into the input instead.
+    set_item_text(dialog, IDC_STATUS,
+                  sound_demo_input() ? "No sound card - recording from the demo record" : "Idle");
     show_unsigned(dialog, IDC_THRESHOLD, uint16_t(app.filter_threshold));
     show_unsigned(dialog, IDC_AC_FREQ, uint16_t(app.ac_sinus_freq));
     show_unsigned(dialog, IDC_INTRO_MAX, uint32_t(app.intro_max_seconds));
@@ -129,6 +131,13 @@ void on_play(window dialog)
 {
     if (!app.track_in)
         return;
+    if (!app.play_device && wave_out_get_num_devs() == 0) {
+        // The cleaned file is there; only hearing it needs a device.
+        format_text(app.status_text, sizeof app.status_text, "No sound output device - %s cannot be played",
+                    app.cleaned_file_name);
+        set_item_text(dialog, IDC_STATUS, app.status_text);
+        return;
+    }
     const int32_t started = start_playback();
     if (started < 0) {
         if (started == PLAYBACK_NO_MEMORY) {

@@ -4,6 +4,7 @@
 #include <regex>
 #include <sys/stat.h>
 #include "capture/wav_writer.h"
+#include "platform/sound/demo_record.h"
 #include "tests/support/recording_session.h"
 #include "tests/support/riff_read.h"
 #include "tests/support/sox_check.h"
@@ -527,4 +528,18 @@ TEST_F(CaptureModes, ADeviceThatWillNotStopStillLeavesACompleteFile)
     EXPECT_EQ(r.data.size(), written);
     bytes head = sound_test::read_file(out);
     EXPECT_EQ(le32(head, 4), uint32_t(head.size()) - 8);
+}
+
+TEST_F(CaptureModes, TheDemoRecordPlaysAgainSoARecordingLongerThanItsSideHoldsMusic)
+{
+    open_dialog();   // on the demo record
+    type(IDC_BUFFER_SIZE, "65536");
+    const uint32_t side = demo_total_frames() * FRAME_BYTES;
+    const uint32_t at = (demo_song_at(0).first_frame + RATE) * FRAME_BYTES, length = RATE / 2 * FRAME_BYTES;
+    record_pcm_until(side + at + length);
+    click(CMD_RECORD);
+    read_result r = read_wave(out);
+    ASSERT_GE(r.data.size(), size_t(side) + at + length);
+    EXPECT_TRUE(std::equal(r.data.begin() + at, r.data.begin() + at + length, r.data.begin() + side + at))
+        << "a second into the first song, once more";
 }

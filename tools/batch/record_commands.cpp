@@ -259,13 +259,14 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
 }
 
 // The sound card, or the virtual card playing the source. "" or the reason.
-std::string choose_sound(const options& o)
+// The demo record plays its side once or, with `repeat`, again and again.
+std::string choose_sound(const options& o, bool repeat = true)
 {
     if (o.card) {
         pace = 1;   // the sound card keeps the wall clock whatever --speed says
         return sound_use_portaudio() == 0 ? "" : "the sound card cannot be used (PortAudio did not start)";
     }
-    if (sound_use_virtual(o.source ? o.source : "demo") != 0)
+    if (sound_use_virtual(o.source ? o.source : "demo", repeat) != 0)
         return std::string(o.source ? o.source : "demo") + ": " + sound_source_error();
     if (!o.paced)
         sound_pace_fast();
@@ -497,7 +498,8 @@ int split_command(int argc, char** argv)
         return fail(o, earlier + " exists: split into a directory without track files");
     if (o.card && o.seconds <= 0)
         return usage(o, "from the sound card, say for how long: --seconds=S");
-    std::string problem = choose_sound(o);
+    // One side of the demo record is split, not its next pass.
+    std::string problem = choose_sound(o, false);
     if (!problem.empty())
         return fail(o, problem);
     const double play_seconds = o.seconds > 0 ? o.seconds : source_seconds(o);
