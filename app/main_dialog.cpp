@@ -9,6 +9,7 @@
 #include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
+#include "app/track_choice.h"
 #include "app/track_naming.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
@@ -31,7 +32,7 @@ void show_unsigned(window dialog, int id, uint32_t value)
 
 // --- set-up ----------------------------------------------------------------
 
-msg_result on_init_dialog(window dialog)
+msg_result on_init_dialog(window dialog, const char* track)
 {
     app.main_dialog = dialog;
     app.track_buffer_parity = 0;
@@ -64,6 +65,8 @@ msg_result on_init_dialog(window dialog)
 
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, false);
+    if (track)
+        choose_track(dialog, track);
     return 0;   // no initial focus of our own
 }
 
@@ -220,7 +223,10 @@ void on_clean(window dialog, const clean_variant& v)
         read_threshold_box(dialog);
         char counter_before[sizeof app.track_name];
         copy_text(counter_before, sizeof counter_before, app.track_name);
-        step_back_track_counter();   // the pass works on the last track recorded
+        // The pass works on the last track recorded, or on the track the
+        // user chose, as it is named.
+        if (!app.track_chosen)
+            step_back_track_counter();
         format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
         app.track_open = 1;
         app.track_open_button = v.own_id;
@@ -228,7 +234,8 @@ void on_clean(window dialog, const clean_variant& v)
         const int32_t result = process_track(dialog, app.track_name, v.mode);
         if (result == 0)
             open_preview(app.cleaned_file_name);
-        advance_track_counter();
+        if (!app.track_chosen)
+            advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
         if (result != 0) {
             // Nothing was opened to preview or close: the dialog stays as it
@@ -342,6 +349,7 @@ int accept_capture_file_name(window dialog, const char* earlier_name)
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    app.track_chosen = 0;   // the tracks are the takes again
     return 0;
 }
 
@@ -359,7 +367,8 @@ msg_result signal_button_wnd_proc(window w, unsigned message, wparam wp, lparam 
 msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam lp)
 {
     switch (message) {
-    case WM_INITDIALOG: return on_init_dialog(dialog);
+    case WM_INITDIALOG: return on_init_dialog(dialog, reinterpret_cast<const char*>(lp));
+    case WM_DROPFILES: choose_track(dialog, reinterpret_cast<const char*>(lp)); return 1;
     case WM_COMMAND: return on_command(dialog, loword(wp), lp);
     case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);

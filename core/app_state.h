@@ -22,7 +22,8 @@ struct AppState : CaptureState, CleanState, PreviewState, DisplayState {
     // --- user settings (read from the dialog's boxes at the moment of use)
     char capture_file_name[256] = "./wavecap.wav"; // box 66; the file Record writes
     char track_name[128] = "track0.wav";           // next track file's name
-    int32_t track_digit_pos = 5;                   // index of the counter character
+    int32_t track_digit_pos = 5;                   // index of the counter character, -1 for none
+    int8_t track_chosen = 0;                       // track_name is a track the user chose: passes clean it as named
     uint32_t record_buffer_bytes = 8192;           // box 69 (bytes)
     int32_t num_buffers = 5;                       // box 68 (buffers)
     int32_t intro_max_seconds = 10;                // box 1025 (s), 0..55
