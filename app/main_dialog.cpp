@@ -374,6 +374,7 @@ msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam l
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
     case MSG_BIAS_READY: return on_bias_ready(dialog);
     case MSG_PREVIEW_FRAME: return on_preview_frame(dialog, wp);
+    case MSG_CAPTURE_STALLED: return on_capture_stalled(dialog);
     default: return 0;
     }
 }

@@ -57,6 +57,9 @@ enum : unsigned {
     // Posted by the preview's timer routine when an odd-numbered playback
     // buffer starts to be heard; wparam is its number (status line).
     MSG_PREVIEW_FRAME = WM_USER + 3,
+    // Posted by the capture watch when the recording's device has delivered
+    // nothing for twice a buffer's time (capture/capture_watch.h).
+    MSG_CAPTURE_STALLED = WM_USER + 4,
 };
 
 // Caption of the program's message boxes. The box that ends the run when the
