@@ -76,6 +76,7 @@ struct AutoTrack : RecordingTest {
 
 TEST_F(AutoTrack, TheDemoSideSplitsIntoItsSongs)
 {
+    ASSERT_EQ(sound_use_virtual("demo", false), 0);   // one side, not the next pass
     open_for_tracks();
     click(CMD_SIGNAL_RECORD);
     EXPECT_EQ(text(IDC_STATUS), "SignalWait VU Levels");
