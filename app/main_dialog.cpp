@@ -65,8 +65,10 @@ msg_result on_init_dialog(window dialog, const char* track)
 
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, false);
+    // The track named on the command line is taken as a drop once the
+    // dialog runs, so a refusal's box shows over the window, not before it.
     if (track)
-        choose_track(dialog, track);
+        post_message(dialog, WM_DROPFILES, 0, lparam(track));
     return 0;   // no initial focus of our own
 }
 

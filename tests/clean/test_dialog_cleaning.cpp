@@ -164,6 +164,7 @@ TEST_F(DialogCleaningTest, AChosenTrackIsTheOneTheCleaningButtonsWorkOnAndAnythi
     // As the command line gives it: the dialog opens on the track.
     const std::string take = dir + "/take12.wav";
     dialog = headless_open_dialog(main_dialog_template(), main_dialog_proc, lparam(take.c_str()));
+    headless_pump();
     EXPECT_STREQ(app.track_name, take.c_str());
     EXPECT_EQ(text(IDC_STATUS), "Track to clean: " + take);
     click(CMD_FADE_IN);
