@@ -559,6 +559,21 @@ TEST_F(CaptureModes, ADeviceThatStopsDeliveringEndsTheRecordingAsAFullDiskDoes)
     std::vector<uint8_t> file = sound_test::read_file(out);
     EXPECT_EQ(file.size(), 44u + app.data_bytes_written);
     EXPECT_EQ(le32(file, 40), app.data_bytes_written);
+    // A device that never delivers is given the start allowance first.
+    headless_clear_message_boxes();
+    timer_use_manual(true);
+    headless_answer_box(IDYES);
+    click(CMD_RECORD);
+    ASSERT_EQ(app.recording, 1);
+    for (uint32_t ms : {2999u, 1u}) {
+        EXPECT_EQ(app.recording, 1) << "not after " << ms;
+        clock_advance(ms);
+        timer_tick_all();
+        settle();
+    }
+    timer_use_manual(false);
+    EXPECT_EQ(app.recording, 0);
+    EXPECT_EQ(box_texts().back().find("The sound device stopped delivering sound"), 0u);   // after the overwrite question
     // A buffer of a second: the limit is twice its time.
     app.capture_ring.buffer_bytes = 176400;
     app.capture_ring.device = reinterpret_cast<wave_in>(1);
