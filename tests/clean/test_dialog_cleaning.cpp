@@ -186,4 +186,11 @@ TEST_F(DialogCleaningTest, AChosenTrackIsTheOneTheCleaningButtonsWorkOnAndAnythi
     EXPECT_STREQ(app.track_name, (dir + "/take13.wav").c_str());
     headless_drop_file(dialog, (dir + "/take12.wav").c_str());
     EXPECT_STREQ(app.track_name, take.c_str());
+    // A name without a number has no counter: it stays the track to clean.
+    write_file(dir + "/side.wav", wav_bytes(samples16(3000, 12000)));
+    headless_drop_file(dialog, (dir + "/side.wav").c_str());
+    click(CMD_DENOISER);
+    click(CMD_DENOISER);
+    EXPECT_TRUE(file_exists(dir + "/nside.wav"));
+    EXPECT_STREQ(app.track_name, (dir + "/side.wav").c_str());
 }
