@@ -7,6 +7,7 @@
 #include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
+#include "res/ui_text.h"
 #include "app/track_naming.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
@@ -31,7 +32,7 @@ bool both_channels_reach_threshold()
 void show_auto_track_idle(window dialog)
 {
     set_item_text(dialog, CMD_MONITOR, "Monitor");
-    set_item_text(dialog, IDC_STATUS, "Idle");
+    set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
     enable_item(dialog, CMD_RECORD, true);
     enable_item(dialog, CMD_MONITOR, true);
     enable_item(dialog, CMD_CHANGE, true);
@@ -46,13 +47,13 @@ void arm(window dialog)
         // The failed start may already have stopped a running Monitor: the
         // dialog then shows Idle, not a Monitor that no longer runs.
         if (was_monitoring && !app.monitoring) {
-            set_item_text(dialog, IDC_STATUS, "Idle");
+            set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
             enable_item(dialog, CMD_RECORD, true);
         }
         return;
     }
     set_item_text(dialog, CMD_MONITOR, "Stop");
-    set_item_text(dialog, IDC_STATUS, "SignalWait VU Levels");
+    set_item_text(dialog, IDC_STATUS, ui_text("SignalWait VU Levels"));
     enable_item(dialog, CMD_RECORD, false);
     enable_item(dialog, CMD_MONITOR, false);
     set_item_text(dialog, IDC_FILE_BOX, app.track_name);
@@ -66,7 +67,7 @@ void disarm(window dialog)
     app.monitoring = 1;
     stop_monitor();
     set_item_text(dialog, CMD_MONITOR, "Monitor");
-    set_item_text(dialog, IDC_STATUS, "Idle");
+    set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
     enable_item(dialog, CMD_RECORD, true);
     enable_item(dialog, CMD_MONITOR, true);
     set_item_text(dialog, CMD_SIGNAL_RECORD, app.signal_button_caption);
@@ -181,7 +182,7 @@ void on_signal_buffer(window dialog, wave_header* header)
     ++app.signal_buffer_count;
     if (app.signal_buffer_count % BLINK_BUFFERS == 0) {
         set_window_font(app.signal_button, app.blink_on ? app.underlined_font : app.dialog_font, true);
-        set_item_text(dialog, CMD_SIGNAL_RECORD, "WaitSignal");
+        set_item_text(dialog, CMD_SIGNAL_RECORD, ui_text("WaitSignal"));
         app.blink_on = !app.blink_on;
     }
     if (both_channels_reach_threshold()) {
@@ -208,7 +209,7 @@ void on_track_buffer(window dialog, wave_header* header)
         const uint32_t s = get_tick_count() / 1000 - app.signal_wait_tick / 1000;
         if (app.track_phase == PHASE_INTRO && s > uint32_t(app.intro_max_seconds)) {
             app.track_phase = PHASE_WAIT_SILENCE;
-            set_item_text(dialog, CMD_SIGNAL_RECORD, "WaitSilence");
+            set_item_text(dialog, CMD_SIGNAL_RECORD, ui_text("WaitSilence"));
         }
     }
     ++app.track_buffer_parity;

@@ -8,6 +8,7 @@
 #include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
+#include "res/ui_text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
 #include "capture/capture_watch.h"
@@ -37,14 +38,16 @@ int32_t bar_length(int32_t level)
     return int32_t(int64_t(app.bar_full_scale) * level / full) + 3;
 }
 
-// The controls of Idle after Record: Record stops, or a start failed.
+// The controls of Idle after Record: Record stops, or a start failed. The
+// meter that followed the recording is cleared, as when Monitor stops.
 void show_record_idle(window dialog)
 {
-    set_item_text(dialog, IDC_STATUS, "Idle");
+    draw_level_bars(0, 0, app.bar_full_scale, app.bar_full_scale);
+    set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
     enable_item(dialog, CMD_CHANGE, true);
     enable_item(dialog, CMD_SELECT, true);
     enable_item(dialog, CMD_MONITOR, true);
-    set_item_text(dialog, CMD_RECORD, "Record");
+    set_item_text(dialog, CMD_RECORD, ui_text("Record"));
 }
 
 // capture_directory: the full path of capture_file_name cut just after its
@@ -67,7 +70,7 @@ int read_file_box(window dialog)
     char name[FILE_BOX_BYTES];
     int n = get_item_text(dialog, IDC_FILE_BOX, name, sizeof name);
     if (n >= int(sizeof app.capture_file_name)) {
-        message_box(nullptr, "Filename too long", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Filename too long"), APP_CAPTION, MB_OK);
         return -1;
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, name);
@@ -127,14 +130,14 @@ void on_monitor(window dialog)
     if (app.monitoring) {
         stop_monitor();
         set_item_text(dialog, CMD_MONITOR, "Monitor");
-        set_item_text(dialog, IDC_STATUS, "Idle");
+        set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
         enable_item(dialog, CMD_RECORD, true);
         return;
     }
     if (start_monitor() != 0)
         return;
     set_item_text(dialog, CMD_MONITOR, "Stop");
-    set_item_text(dialog, IDC_STATUS, "Monitoring VU Levels");
+    set_item_text(dialog, IDC_STATUS, ui_text("Monitoring VU Levels"));
     enable_item(dialog, CMD_RECORD, false);
 }
 
@@ -143,6 +146,7 @@ void on_bias_adjust(window dialog)
     app.bias_adjusting = 1;
     app.bias_buffer_count = 0;
     app.bias_level[0] = app.bias_level[1] = BIAS_START;
+    app.bias_sum[0] = app.bias_sum[1] = BIAS_START;
     post_message(dialog, WM_COMMAND, make_wparam(CMD_MONITOR, 0), 0);
 }
 
@@ -152,7 +156,7 @@ msg_result on_bias_ready(window dialog)
         app.bias_level[c] = uint16_t(app.bias_level[c] + BIAS_MARGIN);
         app.signal_threshold[c] = app.bias_level[c];
     }
-    format_text(app.status_text, sizeof app.status_text, "Bias level left:%d right:%d", app.bias_level[0],
+    format_text(app.status_text, sizeof app.status_text, ui_text("Bias level left:%d right:%d"), app.bias_level[0],
                 app.bias_level[1]);
     set_item_text(dialog, IDC_STATUS, app.status_text);
     char text[16];
@@ -173,12 +177,15 @@ void on_monitor_buffer(window dialog, wave_header* header)
         measure_levels(header->data, header->bytes_recorded, &app.current_level[0], &app.current_level[1]);
         draw_meter();
         if (app.bias_adjusting) {
+            // The sums are wide: 32 buffers of a loud input would wrap 16 bits
+            // and give a bias far below the signal. Where they do not wrap,
+            // the result is the same as a 16-bit sum's.
             for (int c = 0; c < 2; ++c)
-                app.bias_level[c] = uint16_t(app.bias_level[c] + app.current_level[c]);
+                app.bias_sum[c] += uint32_t(app.current_level[c]);
             ++app.bias_buffer_count;
             if (app.bias_buffer_count >= BIAS_BUFFERS) {
                 for (int c = 0; c < 2; ++c)
-                    app.bias_level[c] = uint16_t(uint16_t(app.bias_level[c] + BIAS_ROUNDING) / app.bias_buffer_count);
+                    app.bias_level[c] = uint16_t((app.bias_sum[c] + BIAS_ROUNDING) / app.bias_buffer_count);
                 app.bias_adjusting = 0;
                 post_message(dialog, WM_COMMAND, make_wparam(CMD_MONITOR, 0), 0);
                 post_message(dialog, MSG_BIAS_READY, 0, 0);
@@ -199,8 +206,8 @@ msg_result on_capture_stalled(window dialog)
             else
                 show_record_idle(dialog);
             message_box(dialog,
-                        "The sound device stopped delivering sound: the sound server ended, or the card "
-                        "was unplugged.\nThe recording was stopped; what was recorded is kept.",
+                        ui_text("The sound device stopped delivering sound: the sound server ended, or the card "
+                                "was unplugged.\nThe recording was stopped; what was recorded is kept."),
                         APP_CAPTION, MB_OK | MB_ICONWARNING);
         }
     }
@@ -215,6 +222,15 @@ void on_record_buffer(window dialog, wave_header* header)
     const uint32_t s = get_tick_count() / 1000 - app.record_start_tick / 1000;
     if (!app.recording || !returned_by_ring(header))
         return;
+    // A recording of the Record button moves the meter as a take does (a
+    // take measures its own buffers), so that clipping shows while the side
+    // is recorded; "lev" below shows this buffer's level.
+    if (!app.take_recording && header->bytes_recorded > 0) {
+        app.previous_level[0] = app.current_level[0];
+        app.previous_level[1] = app.current_level[1];
+        measure_levels(header->data, header->bytes_recorded, &app.current_level[0], &app.current_level[1]);
+        draw_meter();
+    }
 
     // A failed free-space query is told after this buffer is in the file:
     // the box must not hold the buffer back while later ones are handled.
@@ -229,7 +245,7 @@ void on_record_buffer(window dialog, wave_header* header)
             free_bytes = 0;
         }
         char line[STATUS_LINE_BYTES];
-        format_text(line, sizeof line, "%9ld Kbytes, %4ld min, %2ld secs. %ld MB Free lev%d ScEnd%d ",
+        format_text(line, sizeof line, ui_text("%9ld Kbytes, %4ld min, %2ld secs. %ld MB Free lev%d ScEnd%d "),
                     long(app.data_bytes_written >> 10), long(s / 60), long(s % 60), long(free_bytes >> 20),
                     int(app.current_level[0]), int(app.silence_countdown));
         if (app.silence_countdown < app.silence_countdown_max)
@@ -252,10 +268,10 @@ void on_record_buffer(window dialog, wave_header* header)
         else
             show_record_idle(dialog);
         message_box(dialog,
-                    at_size_limit ? "The file has reached the largest size a WAV file can hold.\n"
-                                    "The recording was stopped; what was recorded is kept."
-                                  : "The recording file could not be written: the disk may be full.\n"
-                                    "The recording was stopped; what was recorded is kept.",
+                    at_size_limit ? ui_text("The file has reached the largest size a WAV file can hold.\n"
+                                            "The recording was stopped; what was recorded is kept.")
+                                  : ui_text("The recording file could not be written: the disk may be full.\n"
+                                            "The recording was stopped; what was recorded is kept."),
                     APP_CAPTION, MB_OK | MB_ICONWARNING);
     } else {
         requeue_or_die(header);

@@ -10,6 +10,7 @@
 #include "app/number_boxes.h"
 #include "app/text.h"
 #include "app/track_choice.h"
+#include "res/ui_text.h"
 #include "app/track_naming.h"
 #include "capture/capture_ring.h"
 #include "capture/compression.h"
@@ -41,7 +42,7 @@ msg_result on_init_dialog(window dialog, const char* track)
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
     // Without a sound card the demo record plays into the input instead.
     set_item_text(dialog, IDC_STATUS,
-                  sound_demo_input() ? "No sound card - recording from the demo record" : "Idle");
+                  ui_text(sound_demo_input() ? "No sound card - recording from the demo record" : "Idle"));
     show_unsigned(dialog, IDC_THRESHOLD, uint16_t(app.filter_threshold));
     show_unsigned(dialog, IDC_AC_FREQ, uint16_t(app.ac_sinus_freq));
     show_unsigned(dialog, IDC_INTRO_MAX, uint32_t(app.intro_max_seconds));
@@ -138,7 +139,7 @@ void on_play(window dialog)
         return;
     if (!app.play_device && wave_out_get_num_devs() == 0) {
         // The cleaned file is there; only hearing it needs a device.
-        format_text(app.status_text, sizeof app.status_text, "No sound output device - %s cannot be played",
+        format_text(app.status_text, sizeof app.status_text, ui_text("No sound output device - %s cannot be played"),
                     app.cleaned_file_name);
         set_item_text(dialog, IDC_STATUS, app.status_text);
         return;
@@ -146,7 +147,7 @@ void on_play(window dialog)
     const int32_t started = start_playback();
     if (started < 0) {
         if (started == PLAYBACK_NO_MEMORY) {
-            message_box(nullptr, "Critical memory error", MEMORY_ERROR_CAPTION, MB_OK);
+            message_box(nullptr, ui_text("Critical memory error"), MEMORY_ERROR_CAPTION, MB_OK);
             post_message(dialog, WM_CLOSE, 0, 0);
         }
         return;
@@ -168,11 +169,11 @@ void on_pause(window dialog)
             kill_play_timer();
             app.play_timer = 0;
         }
-        set_item_text(dialog, CMD_PAUSE, "Restart");
+        set_item_text(dialog, CMD_PAUSE, ui_text("Restart"));
     } else {
         restart_play_timer();
         wave_out_restart(app.play_device);
-        set_item_text(dialog, CMD_PAUSE, "Pause");
+        set_item_text(dialog, CMD_PAUSE, ui_text("Pause"));
         app.playback_paused = 0;
     }
 }
@@ -210,7 +211,7 @@ bool refuse_while_capturing(window dialog)
 {
     if (!app.recording)
         return false;
-    set_item_text(dialog, IDC_STATUS, "Recording - stop it before cleaning a track");
+    set_item_text(dialog, IDC_STATUS, ui_text("Recording - stop it before cleaning a track"));
     return true;
 }
 
@@ -229,7 +230,7 @@ void on_clean(window dialog, const clean_variant& v)
         // user chose, as it is named.
         if (!app.track_chosen)
             step_back_track_counter();
-        format_text(app.status_text, sizeof app.status_text, v.status_format, app.track_name);
+        format_text(app.status_text, sizeof app.status_text, ui_text(v.status_format), app.track_name);
         app.track_open = 1;
         app.track_open_button = v.own_id;
         get_window_text(dialog_item(dialog, v.own_id), app.track_open_caption, sizeof app.track_open_caption);
@@ -247,7 +248,7 @@ void on_clean(window dialog, const clean_variant& v)
             copy_text(app.track_name, sizeof app.track_name, counter_before);
             return;
         }
-        set_item_text(dialog, v.own_id, "Close track");
+        set_item_text(dialog, v.own_id, ui_text("Close track"));
         enable_item(dialog, CMD_PLAY, true);
         enable_item(dialog, CMD_PAUSE, true);
         enable_other_cleaning(dialog, v, false);
@@ -273,17 +274,29 @@ void on_clean_command(window dialog, unsigned id)
             on_clean(dialog, v);
 }
 
-// The wave header a device event carries. A command with one of these ids
-// sent by the control that bears the id (box 71 shares its id with
-// CMD_RECORD_BUFFER), or without a header, carries none and is dropped.
-wave_header* event_header(window dialog, unsigned id, lparam lp)
+// A device or playback event: the wave header it carries, if any. One
+// without a header is dropped.
+msg_result on_device_event(window dialog, unsigned message, lparam lp)
 {
-    if (!lp || reinterpret_cast<window>(lp) == dialog_item(dialog, int(id)))
-        return nullptr;
-    return reinterpret_cast<wave_header*>(lp);
+    auto* header = reinterpret_cast<wave_header*>(lp);
+    if (message == MSG_PLAYBACK_REFILL)
+        on_playback_refill();
+    else if (!header)
+        return 0;
+    else if (message == MSG_RECORD_BUFFER)
+        on_record_buffer(dialog, header);
+    else if (message == MSG_MONITOR_BUFFER)
+        on_monitor_buffer(dialog, header);
+    else if (message == MSG_TRACK_BUFFER)
+        on_track_buffer(dialog, header);
+    else if (message == MSG_SIGNAL_BUFFER)
+        on_signal_buffer(dialog, header);
+    else
+        on_playback_done(header);
+    return 0;
 }
 
-msg_result on_command(window dialog, unsigned id, lparam lp)
+msg_result on_command(window dialog, unsigned id)
 {
     switch (id) {
     case CMD_RECORD: on_record(dialog); break;
@@ -307,29 +320,11 @@ msg_result on_command(window dialog, unsigned id, lparam lp)
         if (refuse_while_capturing(dialog))
             break;
         stop_playback();   // the run replaces the preview file being played
-        format_text(app.status_text, sizeof app.status_text, "fade in processing  - file %s", app.track_name);
+        format_text(app.status_text, sizeof app.status_text, ui_text("fade in processing  - file %s"), app.track_name);
         if (process_track(dialog, app.track_name, MODE_FADE_IN) == 0)
             open_preview(app.cleaned_file_name);
         set_item_text(dialog, IDC_STATUS, app.result_text);
         break;
-    case CMD_PLAYBACK_REFILL: on_playback_refill(); break;
-    case CMD_RECORD_BUFFER:
-    case CMD_MONITOR_BUFFER:
-    case CMD_TRACK_BUFFER:
-    case CMD_SIGNAL_BUFFER:
-    case CMD_PLAYBACK_DONE: {
-        wave_header* header = event_header(dialog, id, lp);
-        if (!header)
-            break;
-        switch (id) {
-        case CMD_RECORD_BUFFER: on_record_buffer(dialog, header); break;
-        case CMD_MONITOR_BUFFER: on_monitor_buffer(dialog, header); break;
-        case CMD_TRACK_BUFFER: on_track_buffer(dialog, header); break;
-        case CMD_SIGNAL_BUFFER: on_signal_buffer(dialog, header); break;
-        default: on_playback_done(header); break;
-        }
-        break;
-    }
     default: break;   // not one of ours
     }
     return 0;
@@ -346,7 +341,7 @@ int accept_capture_file_name(window dialog, const char* earlier_name)
         refusal = "Filename too long";
     if (refusal) {
         copy_text(app.capture_file_name, sizeof app.capture_file_name, earlier_name);
-        message_box(nullptr, refusal, APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text(refusal), APP_CAPTION, MB_OK);
         return -1;
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
@@ -371,11 +366,17 @@ msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam l
     switch (message) {
     case WM_INITDIALOG: return on_init_dialog(dialog, reinterpret_cast<const char*>(lp));
     case WM_DROPFILES: choose_track(dialog, reinterpret_cast<const char*>(lp)); return 1;
-    case WM_COMMAND: return on_command(dialog, loword(wp), lp);
+    case WM_COMMAND: return on_command(dialog, loword(wp));
     case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
     case MSG_BIAS_READY: return on_bias_ready(dialog);
     case MSG_PREVIEW_FRAME: return on_preview_frame(dialog, wp);
+    case MSG_RECORD_BUFFER:
+    case MSG_MONITOR_BUFFER:
+    case MSG_TRACK_BUFFER:
+    case MSG_SIGNAL_BUFFER:
+    case MSG_PLAYBACK_DONE:
+    case MSG_PLAYBACK_REFILL: return on_device_event(dialog, message, lp);
     case MSG_CAPTURE_STALLED: return on_capture_stalled(dialog);
     default: return 0;
     }

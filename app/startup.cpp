@@ -12,6 +12,7 @@
 #include "platform/system/system.h"
 #include "res/dialogs.h"
 #include "res/strings.h"
+#include "res/ui_text.h"
 
 namespace {
 const char* const INSTANCE_LOCK_NAME = "mxlo";
@@ -29,12 +30,12 @@ int trackmill_startup(const char* track)
     // so that everything but a real recording can be tried (the dialog's
     // status line says so); only when even that fails is the run refused.
     if (wave_in_get_num_devs() == 0 && sound_use_demo_input() != 0) {
-        message_box(nullptr, "No sound card installed !", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("No sound card installed !"), APP_CAPTION, MB_OK);
         return 1;
     }
     wave_in_caps caps;
     if (wave_in_get_dev_caps(0, &caps, sizeof caps) != 0) {
-        message_box(nullptr, "Cannot determine sound card capabilities!", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Cannot determine sound card capabilities!"), APP_CAPTION, MB_OK);
         return 1;
     }
     // Only a lock held by another process stops the start; a lock that
@@ -75,23 +76,25 @@ void release_resources()
         free_block(app.view_points);
         app.view_points = nullptr;
         app.view_points_count = 0;
+        app.view_picture = nullptr;   // it lay in the same block
+        app.view_picture_size = app.view_picture_count = 0;
     }
     if (app.work_area) {
         free_block(app.work_area);
         app.work_area = nullptr;
         app.work_area_bytes = 0;
     }
-    gdi* brushes[] = {&app.level_high_brush, &app.level_mid_brush, &app.level_low_brush};
-    for (gdi* b : brushes) {
-        if (*b) {
-            delete_object(*b);
-            *b = nullptr;
+    // The displays' pens and brushes, made when the dialog opened.
+    gdi* objects[] = {&app.level_high_brush, &app.level_mid_brush, &app.level_low_brush, &app.bar_erase_pen,
+                      &app.bar_low_pen,      &app.bar_high_pen,    &app.play_wave_pen};
+    for (gdi* o : objects) {
+        if (*o) {
+            delete_object(*o);
+            *o = nullptr;
         }
     }
     if (app.underlined_font) {
         delete_font(app.underlined_font);
         app.underlined_font = nullptr;
     }
-    delete_object(app.play_wave_pen);
-    app.play_wave_pen = nullptr;
 }

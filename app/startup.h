@@ -13,5 +13,6 @@
 int trackmill_startup(const char* track = nullptr);
 // Releases, in order, whatever the run left open: the playback timer, the
 // preview file, the output device, the playback memory, the view's points,
-// the cleaning work area, the brushes and the underlined font, the view pen.
+// the cleaning work area, the displays' brushes and pens, the underlined
+// font. Safe to call twice, and after a dialog that never ended.
 void release_resources();

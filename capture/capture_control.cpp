@@ -18,6 +18,7 @@
 #include "platform/file/file.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -25,11 +26,12 @@ constexpr uint32_t MONITOR_BUFFER_BYTES = 4096;
 constexpr int MONITOR_RATE = 44100;
 constexpr int SAMPLING_BUFFER_FACTOR = 6;    // signal sampling runs 6 times as many buffers
 
-// Device thread: hands the filled header to the dialog as command `id`.
-void post_buffer(unsigned message, unsigned id, uintptr_t header)
+// Device thread: hands the filled header to the dialog as private message
+// `event`.
+void post_buffer(unsigned message, unsigned event, uintptr_t header)
 {
     if (message == WIM_DATA)
-        post_message(app.main_dialog, WM_COMMAND, make_wparam(id, 1), lparam(header));
+        post_message(app.main_dialog, event, 0, lparam(header));
 }
 
 // A ring that started badly: stop and close it, quietly.
@@ -87,24 +89,24 @@ void record_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, ui
 {
     if (message == WIM_DATA)
         capture_watch_delivered();
-    post_buffer(message, CMD_RECORD_BUFFER, p1);
+    post_buffer(message, MSG_RECORD_BUFFER, p1);
 }
 
 void monitor_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
 {
-    post_buffer(message, CMD_MONITOR_BUFFER, p1);
+    post_buffer(message, MSG_MONITOR_BUFFER, p1);
 }
 
 void track_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
 {
     if (message == WIM_DATA)
         capture_watch_delivered();
-    post_buffer(message, CMD_TRACK_BUFFER, p1);
+    post_buffer(message, MSG_TRACK_BUFFER, p1);
 }
 
 void signal_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
 {
-    post_buffer(message, CMD_SIGNAL_BUFFER, p1);
+    post_buffer(message, MSG_SIGNAL_BUFFER, p1);
 }
 
 int start_monitor()
@@ -202,7 +204,7 @@ int start_capture(const char* file_name, wave_callback callback)
         close_ring();
         return -1;
     }
-    if (existed && message_box(nullptr, "Overwrite current file ?!", APP_CAPTION,
+    if (existed && message_box(nullptr, ui_text("Overwrite current file ?!"), APP_CAPTION,
                                MB_YESNO | MB_ICONQUESTION | MB_TOPMOST) == IDNO) {
         // Nothing has been written: the existing file is left as it was.
         plain_close(app.capture_file_handle);
@@ -230,8 +232,8 @@ int start_capture(const char* file_name, wave_callback callback)
         release_conversion();
         close_ring();
         message_box(nullptr,
-                    "The recording file could not be written: the disk may be full.\n"
-                    "Nothing was recorded.",
+                    ui_text("The recording file could not be written: the disk may be full.\n"
+                            "Nothing was recorded."),
                     "Trackmill", MB_OK | MB_ICONWARNING);
         return -1;
     }

@@ -12,6 +12,7 @@
 #include "platform/file/file.h"
 #include "platform/system/system.h"
 #include "platform/window/window.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ void show_wave_in_error(unsigned code, const char* caption)
 {
     char text[ERROR_TEXT_BYTES];
     wave_in_get_error_text(code, text, sizeof text);
-    message_box(nullptr, text, caption, MB_OK);
+    message_box(nullptr, ui_text(text), caption, MB_OK);   // the device reports in English
 }
 
 }  // namespace
@@ -183,12 +184,12 @@ int close_wave_in(CaptureBufferRing* ring)
     return 0;
 }
 
-void wave_in_error(unsigned code) { show_wave_in_error(code, "WaveIn Error"); }
+void wave_in_error(unsigned code) { show_wave_in_error(code, ui_text("WaveIn Error")); }
 
 void fatal_wave_in_error(unsigned code)
 {
     finish_capture_file();
-    show_wave_in_error(code, "Fatal WaveIn Error");
+    show_wave_in_error(code, ui_text("Fatal WaveIn Error"));
     // At once: the device and its thread are left running, so nothing may
     // run the program's static destructors under them.
     std::fflush(nullptr);
@@ -199,6 +200,6 @@ void api_failure(const char* name)
 {
     int code = int(get_last_error());
     char text[API_FAILURE_BYTES];
-    std::snprintf(text, sizeof text, "%s failed: GetLastError returned %d\n", name, code);
-    message_box(nullptr, text, "Fatal Error", MB_OK);
+    std::snprintf(text, sizeof text, ui_text("%s failed: GetLastError returned %d\n"), name, code);
+    message_box(nullptr, text, ui_text("Fatal Error"), MB_OK);
 }

@@ -11,6 +11,7 @@
 #include "capture/wav_writer.h"
 #include "platform/window/window.h"
 #include "res/strings.h"
+#include "res/ui_text.h"
 
 namespace {
 bool block_alloc_fails = false;
@@ -37,7 +38,8 @@ int choose_format(CaptureBufferRing* ring)
         // 8-bit PCM is refused before it reaches chosen_format, so a cancel
         // after the refusal leaves the earlier choice whole.
         if (f->format_tag == WAVE_FORMAT_PCM && f->bits_per_sample == 8) {
-            message_box(app.main_dialog, "8 bits PCM format not supported - choose 16 bits", APP_CAPTION, MB_OK);
+            message_box(app.main_dialog, ui_text("8 bits PCM format not supported - choose 16 bits"), APP_CAPTION,
+                        MB_OK);
             continue;
         }
         std::memset(&ring->chosen_format, 0, sizeof ring->chosen_format);
@@ -228,6 +230,6 @@ void acm_error(const char* operation, unsigned code)
 {
     char text[80];
     if (load_string(code, text, int(sizeof text)) == 0)
-        std::snprintf(text, sizeof text, "Unknown ACM error: %d", int(code));
+        std::snprintf(text, sizeof text, ui_text("Unknown ACM error: %d"), int(code));
     message_box(app.main_dialog, text, operation ? operation : "", MB_OK);
 }

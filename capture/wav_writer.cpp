@@ -8,6 +8,7 @@
 #include "platform/acm/acm.h"
 #include "platform/system/byte_order.h"
 #include "platform/system/system.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -235,7 +236,7 @@ int choose_capture_file()
     // half-edited name behind.
     char name[256];
     std::snprintf(name, sizeof name, "%s", app.capture_file_name);
-    if (save_file_dialog(app.main_dialog, "Wave Files", "*.wav", name, sizeof name, true) != 1)
+    if (save_file_dialog(app.main_dialog, ui_text("Wave Files"), "*.wav", name, sizeof name, true) != 1)
         return 0;
     name[sizeof name - 1] = '\0';
     std::snprintf(app.capture_file_name, sizeof app.capture_file_name, "%s", name);

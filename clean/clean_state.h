@@ -36,7 +36,7 @@ struct denoise_channel {
 };
 
 
-// The DeNoiser's run, kept between its steps.
+// The DeNoiser's run, kept between its steps; only denoiser.cpp writes it.
 struct denoise_state {
     denoise_channel left, right;
     int16_t bias_left, bias_right;   // the bias levels the histories restart from
@@ -46,69 +46,74 @@ struct denoise_state {
     uint32_t frames_left;            // frames still to take
 };
 
-// State of the running pass between calls. The histories live in the line
-// while the pass runs and go back to the work area's tables when it ends,
-// so the next pass finds its two unreset entries where they were.
+// State of the running pass between calls; only declicker.cpp writes it.
+// The histories live in the line while the pass runs and go back to the
+// work area's tables when it ends, so the next pass finds its two unreset
+// entries where they were.
 struct declick_state {
     history_line line;
     int32_t frames_left;    // frames of the track the pass has still to take
     int16_t kept_threshold; // filter_threshold before the wide pass set it to 45
     std::vector<int16_t> line_frames;   // the line's memory, sized when a pass starts
     int pushed[2];          // frames of this call each channel's history has taken in
-    int16_t smoothed_left, smoothed_right;
-    uint32_t residual_sum;
-    int32_t slope_run;      // per call
+    int16_t smoothed_left, smoothed_right;   // last smoothed samples (sample units)
+    uint32_t residual_sum;  // sum of |sample - smoothed| so far (sample units)
+    int32_t slope_run;      // steep steps in the current slope (frames), per call
     int32_t wi;             // write position: samples into the current output block
     int32_t block_cap;      // samples the current output block holds
     uint8_t* block_start;   // the output buffer's position when the block began
-    int event_current, event_last;
+    int event_current, event_last;   // indexes into events
     int event_records;      // records in the list (the work blocks setting)
-    int channels;
-    int window;
-    bool line_loaded;
-    int16_t* smoothed;      // area 0
+    int channels;           // 1 or 2
+    int window;             // smoothing window (frames), 1..45
+    bool line_loaded;       // the histories are in the line, not in the work area
+    int16_t* smoothed;      // area 0 of the work area
     int16_t* image;         // the output image: the samples are put right into the
                             // output buffer, repairs and all (area 3 stays unused)
     event_record* events;
 };
 
-// The frame-by-frame restoration passes' run (frame_pass.cpp): the kernel's
-// state and the scratch its output goes through, sized when a pass starts.
+// The frame-by-frame restoration passes' run (frame_pass.cpp, and
+// filter_ex_pass.cpp for FilterEx's fields): the kernel's state and the
+// scratch its output goes through, sized when a pass starts.
 struct restore_state {
-    hum_remove hum;
-    fade_ramp ramp;
-    int mono_channels;
+    hum_remove hum;         // AC Sinus Remove's kernel
+    fade_ramp ramp;         // Fade Out's (and Fade In's) ramp
+    int mono_channels;      // the track's channels (1 or 2) for Mono >>Stereo
     filterex_state* filterex;   // FilterEx's kernel while its pass runs, else null
     bool filterex_drained;      // its held frames are out
     std::vector<int16_t> filterex_in;   // a run of input frames, aligned for the kernel
-    std::vector<uint8_t> scratch;
+    std::vector<uint8_t> scratch;   // output bytes of one call
     uint64_t written;       // frames of output so far (the view's frame count)
 };
 
 struct CleanState {
+    // The files: process_track opens and finishes them (track_io.cpp closes);
+    // open_preview (playback/) reopens track_in as the preview file.
     riff_file track_in = nullptr;        // track being read; afterwards the preview file
-    riff_info track_in_info = {};
-    riff_chunk track_in_riff = {};
+    riff_info track_in_info = {};        // its RIFF reader state
+    riff_chunk track_in_riff = {};       // its RIFF and data chunks
     riff_chunk track_in_chunk = {};
     riff_file track_out = nullptr;       // cleaned file being written
     riff_info track_out_info = {};
     riff_chunk track_out_riff = {};
     riff_chunk track_out_chunk = {};
-    uint8_t track_format[32] = {};       // copy of the track's format chunk
-    char cleaned_file_name[160] = "";
-    uint8_t* work_area = nullptr;        // DeClicker scratch memory
-    int32_t work_area_bytes = 0;
-    int32_t correction_count = 0;        // corrections of the running pass
-    uint32_t buffers_done = 0;           // input buffers finished by DeClicker passes
-    int16_t slope_limit = 4500;          // largest smoothed step that is not a slope
-    int32_t work_blocks = 256;           // event records per output block
-    int16_t sample_hist_left[4] = {};    // DeNoiser histories, newest first
+    uint8_t track_format[32] = {};       // copy of the track's format chunk (bytes as stored)
+    char cleaned_file_name[160] = "";    // UTF-8 path; process_track (the batch tool may name it)
+    uint8_t* work_area = nullptr;        // DeClicker scratch memory; process_track, freed by release_resources
+    int32_t work_area_bytes = 0;         // its size (bytes); process_track
+    int32_t correction_count = 0;        // corrections (samples) of the running pass; the DeClicker, the DeNoiser
+    uint32_t buffers_done = 0;           // input buffers finished by DeClicker passes; the DeClicker
+    int16_t slope_limit = 4500;          // largest smoothed step (sample units) that is not a slope; never written
+    int32_t work_blocks = 256;           // event records per output block; never written
+    int16_t sample_hist_left[4] = {};    // DeNoiser histories (sample units), newest first; the DeNoiser
     int16_t sample_hist_right[4] = {};
     int16_t diff_hist_left[4] = {};
     int16_t diff_hist_right[4] = {};
 
-    const char* clean_failure = nullptr; // why the running run failed (process_track), null while none did
+    const char* clean_failure = nullptr; // why the running run failed, null while none did; process_track
     declick_state declick_run = {};      // the DeClicker's run (declicker.cpp)
     denoise_state denoise_run = {};      // the DeNoiser's run (denoiser.cpp)
     restore_state restore_run = {};      // AC Sinus Remove's, Mono >>Stereo's, Fade Out's or FilterEx's run
+                                         // (frame_pass.cpp, filter_ex_pass.cpp)
 };

@@ -12,6 +12,7 @@
 #include "clean/process_track.h"
 #include "clean/track_io.h"
 #include "ui/displays.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -531,7 +532,7 @@ pass_result drain_run(pass_io* io, pass_result so_far)
     finish_run();
     if (r < 0)
         return pass_result(r);
-    std::snprintf(app.result_text, sizeof app.result_text, "declick process complete %d corrections",
+    std::snprintf(app.result_text, sizeof app.result_text, ui_text("declick process complete %d corrections"),
                   int(app.correction_count));
     return PASS_OK;
 }

@@ -12,6 +12,7 @@
 #include "core/app_state.h"
 #include "clean/track_io.h"
 #include "ui/displays.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -351,7 +352,7 @@ pass_result denoise_drain(pass_io* io, pass_result so_far)
         return so_far;   // no result line
     app.view_cursor = 0;
     io->show_points(run.points, app.view_points);
-    std::snprintf(app.result_text, sizeof app.result_text, "denoise process complete %d corrections",
+    std::snprintf(app.result_text, sizeof app.result_text, ui_text("denoise process complete %d corrections"),
                   int(app.correction_count));
     return PASS_OK;
 }

@@ -11,6 +11,7 @@
 #include "clean/filterex.h"
 #include "clean/frame_pass.h"
 #include "clean/track_io.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -100,8 +101,9 @@ pass_result filter_ex_drain(pass_io* io, pass_result so_far)
         so_far = drain_frame_kernel(io, fx_kernel());
     if (so_far == PASS_OK) {
         const filterex_counts counts = filterex_report(app.restore_run.filterex);
-        std::snprintf(app.result_text, sizeof app.result_text, "restore complete %" PRId64 " clicks repaired%s",
-                      counts.repaired_gaps, counts.denoising ? ", hiss reduced" : "");
+        std::snprintf(app.result_text, sizeof app.result_text,
+                      ui_text("restore complete %" PRId64 " clicks repaired%s"),
+                      counts.repaired_gaps, counts.denoising ? ui_text(", hiss reduced") : "");
     }
     stop_kernel();
     return so_far;

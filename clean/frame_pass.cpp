@@ -12,6 +12,7 @@
 #include "clean/mono_mix.h"
 #include "clean/track_io.h"
 #include "ui/displays.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -118,7 +119,8 @@ pass_result hum_pass_drain(pass_io* io, pass_result so_far)
     if (so_far == PASS_OK)
         so_far = drain_frame_kernel(io, hum_kernel());
     if (so_far == PASS_OK)
-        std::snprintf(app.result_text, sizeof app.result_text, "dehum process complete %d notches %.2f Hz wide",
+        std::snprintf(app.result_text, sizeof app.result_text,
+                      ui_text("dehum process complete %d notches %.2f Hz wide"),
                       app.restore_run.hum.harmonics, app.restore_run.hum.width_hz);
     hum_remove_stop(&app.restore_run.hum);
     app.restore_run.scratch = {};
@@ -141,8 +143,8 @@ pass_result mono_pass_drain(pass_io* io, pass_result so_far)
     if (so_far == PASS_OK)
         so_far = drain_frame_kernel(io, mono_kernel());
     if (so_far == PASS_OK)
-        std::snprintf(app.result_text, sizeof app.result_text, "mono process complete %s into both channels",
-                      app.restore_run.mono_channels == 2 ? "the mean" : "the channel");
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("mono process complete %s into both channels"),
+                      app.restore_run.mono_channels == 2 ? ui_text("the mean") : ui_text("the channel"));
     app.restore_run.scratch = {};
     return so_far;
 }
@@ -165,7 +167,7 @@ pass_result fade_out_pass_drain(pass_io* io, pass_result so_far)
     if (so_far == PASS_OK)
         so_far = drain_frame_kernel(io, fade_out_kernel());
     if (so_far == PASS_OK)
-        std::snprintf(app.result_text, sizeof app.result_text, "fadeout process complete %.1f s",
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("fadeout process complete %.1f s"),
                       app.restore_run.ramp.span / std::max<double>(1, track_wave_format().samples_per_sec));
     app.restore_run.scratch = {};
     return so_far;

@@ -13,6 +13,7 @@
 #include "clean/track_io.h"
 #include "platform/file/file.h"
 #include "ui/displays.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -44,26 +45,54 @@ void show_text(window dialog, int id, const char* text)
 }
 
 // The wave view's points: room for every column of the view and for a
-// point every frame of half an input buffer, x prefilled with the columns.
+// point every frame of half an input buffer, x prefilled with the columns;
+// after them, in the same block, the picture, one point a column.
 int create_view_points()
 {
     const int32_t columns = std::max(0, app.wave_view_rect.right - app.wave_view_rect.left);
     const int32_t count = std::max((columns + 64) & ~15, app.track_in_info.buffer_size / 2);
-    auto* points = static_cast<point*>(std::calloc(size_t(count), sizeof(point)));
+    auto* points = static_cast<point*>(std::calloc(size_t(count) + size_t(columns), sizeof(point)));
     if (!points)
         return -1;
     for (int32_t i = 0; i <= columns && i < count; ++i)
         points[i].x = app.wave_view_rect.left + i;
+    point* picture = points + count;
+    for (int32_t i = 0; i < columns; ++i)
+        picture[i].x = app.wave_view_rect.left + i;
     app.view_points = points;
     app.view_points_count = count;
     app.view_cursor = 0;
+    app.view_picture = picture;
+    app.view_picture_size = int16_t(columns);
+    app.view_picture_count = 0;
     return 0;
 }
 
-// The passes' points go to the wave view.
+// The passes' points go to the wave view, which shows the newest of them,
+// one a column: a pass hands over one input buffer's points, and the last
+// buffer of a track may give only one or two (or none), which alone would
+// draw a dot, and a pass that took no points would draw the table's rest.
+// The picture fills from the left and then moves left as points come.
 void show_on_view(int16_t count, const point* points)
 {
-    draw_wave_view(count, points, nullptr);
+    const int32_t columns = std::min<int32_t>(app.view_width, app.view_picture_size);
+    if (!app.view_picture || !points || columns <= 0)
+        return;
+    // The count is 16-bit: more points than that (a very large buffer) wrap it.
+    const int32_t given = std::min<int32_t>(uint16_t(count), app.view_points_count);
+    if (given <= 0)
+        return;   // nothing new: the view keeps its picture
+    point* picture = app.view_picture;
+    const int32_t taken = std::min(given, columns);
+    const point* newest = points + (given - taken);
+    const int32_t kept = std::min<int32_t>(app.view_picture_count, columns - taken);
+    const int32_t dropped = app.view_picture_count - kept;
+    for (int32_t i = 0; i < kept; ++i)
+        picture[i].y = picture[i + dropped].y;
+    for (int32_t i = 0; i < taken; ++i)
+        picture[kept + i].y = newest[i].y;
+    app.view_picture_count = int16_t(kept + taken);
+    draw_wave_view(app.view_picture_count, picture, nullptr);
 }
 
 // Whether the AC sinus Freq can be removed at the track's rate, asked on a
@@ -87,8 +116,8 @@ bool hum_freq_suits_track(const char* name)
         return true;
     char text[160];
     std::snprintf(text, sizeof text,
-                  "AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
-                  "track's rate (%u Hz)",
+                  ui_text("AC sinus Freq %d Hz cannot be removed: it must lie between %d Hz and a quarter of the "
+                          "track's rate (%u Hz)"),
                   int(app.ac_sinus_freq), HUM_LOWEST_FREQ, unsigned(format.samples_per_sec / 4));
     message_box(nullptr, text, APP_CAPTION, MB_OK);
     return false;
@@ -111,13 +140,15 @@ int clean_into_file(int mode)
     const int format_bytes = read_track_format();
     if (format_bytes < 0) {
         if (app.track_in_chunk.id == FOURCC_FMT && app.track_in_chunk.size > sizeof app.track_format) {
-            message_box(nullptr, "Only 16-bit PCM tracks with one or two channels can be cleaned", APP_CAPTION, MB_OK);
+            message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"),
+                        APP_CAPTION, MB_OK);
             return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
         }
         return fail(-1, "the track is not a WAV file that can be read");
     }
     if (!track_format_supported(format_bytes)) {
-        message_box(nullptr, "Only 16-bit PCM tracks with one or two channels can be cleaned", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("Only 16-bit PCM tracks with one or two channels can be cleaned"), APP_CAPTION,
+                    MB_OK);
         return fail(-1, "only 16-bit PCM tracks with one or two channels can be cleaned");
     }
 
@@ -182,12 +213,13 @@ int clean_into_file(int mode)
 
     if (!app.view_points && create_view_points() != 0)
         return fail(-1, "not enough memory to clean the track");
+    app.view_picture_count = 0;   // each run draws its own track from the left
 
     pass_io io = {&app.track_in_info, &app.track_out_info, show_on_view};
     const int result = run_clean_pass(pass_for_mode(mode), &io);
     // Fade In ends on its own line, not the wide DeClicker's count after it.
     if (result == 0 && mode == MODE_FADE_IN)
-        std::snprintf(app.result_text, sizeof app.result_text, "fade in complete");
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("fade in complete"));
     if (result == PASS_NO_WORK_AREA)
         fail(-1, "not enough memory to clean the track");
     else if (result == PASS_BAD_SETTING)
@@ -226,13 +258,13 @@ int32_t process_track(window dialog, const char* name, int mode)
         report_open_error(app.track_in_info.error);
         result = fail(-1, "the track cannot be opened");
     } else if (make_cleaned_name(name, mode, app.cleaned_file_name, sizeof app.cleaned_file_name) != 0) {
-        message_box(nullptr, "File name too long", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("File name too long"), APP_CAPTION, MB_OK);
         result = fail(-1, "the track's file name is too long");
     } else if (std::strcmp(app.cleaned_file_name, name) == 0 || plain_same_file(app.cleaned_file_name, name)) {
         // The track's name already carries the letter, or the cleaned name
         // leads to the track (a symbolic or hard link): the run would
         // replace the track itself.
-        message_box(nullptr, "The cleaned file would overwrite the track itself", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("The cleaned file would overwrite the track itself"), APP_CAPTION, MB_OK);
         result = fail(-1, "the cleaned file would overwrite the track");
     } else if (mode == MODE_DEHUM && !hum_freq_suits_track(name)) {
         result = fail(PASS_BAD_SETTING, "the AC sinus frequency does not suit the track");
@@ -256,8 +288,8 @@ int32_t process_track(window dialog, const char* name, int mode)
     close_file(&app.track_in, nullptr);
     // A failed run says so in the status line, not the last good run's line.
     if (result != 0)
-        std::snprintf(app.result_text, sizeof app.result_text, "cleaning failed: %s",
-                      app.clean_failure ? app.clean_failure : WRITE_FAILED);
+        std::snprintf(app.result_text, sizeof app.result_text, ui_text("cleaning failed: %s"),
+                      ui_text(app.clean_failure ? app.clean_failure : WRITE_FAILED));
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include "core/ids.h"
 #include "clean/pass.h"
+#include "res/ui_text.h"
 
 wave_format track_wave_format()
 {
@@ -110,7 +111,7 @@ int read_track_format()
 void report_open_error(unsigned code)
 {
     if (code == MMIOERR_FILENOTFOUND || code == MMIOERR_ACCESSDENIED || code == MMIOERR_INVALIDFILE)
-        message_box(nullptr, "File not found/protected", APP_CAPTION, MB_OK);
+        message_box(nullptr, ui_text("File not found/protected"), APP_CAPTION, MB_OK);
 }
 
 void close_preview()

@@ -39,14 +39,6 @@ enum : int {
     CMD_FADE_OUT = 1023,
     CMD_FILTER_EX = 1024,
     IDC_INTRO_MAX = 1025,
-
-    // device and playback events (posted as WM_COMMAND, code 1, header in lparam)
-    CMD_RECORD_BUFFER = 71,
-    CMD_MONITOR_BUFFER = 83,
-    CMD_TRACK_BUFFER = 84,
-    CMD_SIGNAL_BUFFER = 85,
-    CMD_PLAYBACK_DONE = 86,
-    CMD_PLAYBACK_REFILL = 107,
 };
 
 // Private messages of the main dialog, above WM_USER so that none is taken
@@ -57,9 +49,17 @@ enum : unsigned {
     // Posted by the preview's timer routine when an odd-numbered playback
     // buffer starts to be heard; wparam is its number (status line).
     MSG_PREVIEW_FRAME = WM_USER + 3,
+    // Device and playback events: lparam is the wave header the device
+    // handed back (none for MSG_PLAYBACK_REFILL).
+    MSG_RECORD_BUFFER = WM_USER + 4,
+    MSG_MONITOR_BUFFER = WM_USER + 5,
+    MSG_TRACK_BUFFER = WM_USER + 6,
+    MSG_SIGNAL_BUFFER = WM_USER + 7,
+    MSG_PLAYBACK_DONE = WM_USER + 8,
+    MSG_PLAYBACK_REFILL = WM_USER + 9,
     // Posted by the capture watch when the recording's device has delivered
     // nothing for twice a buffer's time (capture/capture_watch.h).
-    MSG_CAPTURE_STALLED = WM_USER + 4,
+    MSG_CAPTURE_STALLED = WM_USER + 10,
 };
 
 // Caption of the program's message boxes. The box that ends the run when the

@@ -22,6 +22,7 @@
 #include "ui/displays.h"
 #include "platform/system/byte_order.h"
 #include "platform/system/timer.h"
+#include "res/ui_text.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ void end_of_playback()
     // A Pause pressed as the last buffer ended is undone by the restart
     // below: the button must not go on offering "Restart".
     if (app.playback_paused)
-        set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
+        set_item_text(app.main_dialog, CMD_PAUSE, ui_text("Pause"));
     app.playback_paused = 0;
     close_preview();
     reopen_preview(app.cleaned_file_name);
@@ -198,7 +199,7 @@ int open_preview(const char* name)
     const int result = reopen_preview(name);
     if (result != 0) {
         std::snprintf(app.result_text, sizeof app.result_text,
-                      "cleaning failed: the cleaned file cannot be reopened");
+                      ui_text("cleaning failed: the cleaned file cannot be reopened"));
         return result;
     }
     // Without any output device the preview stays open all the same: the
@@ -214,7 +215,7 @@ void playback_done_callback(void*, unsigned message, uintptr_t, uintptr_t header
     // same field, so both store it atomically.
     std::atomic_ref<uint32_t>(app.play_position.type).store(TIME_SAMPLES, std::memory_order_relaxed);
     if (message == WOM_DONE)
-        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), lparam(header));
+        post_message(app.main_dialog, MSG_PLAYBACK_DONE, 0, lparam(header));
 }
 
 int open_wave_out(PlaybackRecord* record, wave_callback completion)
@@ -358,7 +359,7 @@ void on_playback_refill()
     }
     if (first_buffer) {
         const int length = std::snprintf(app.preview_status, sizeof app.preview_status,
-                                         "File:%s after cleaning preview - frame  %d", app.cleaned_file_name,
+                                         ui_text("File:%s after cleaning preview - frame  %d"), app.cleaned_file_name,
                                          int(app.frame_counter));
         app.status_number_pos = std::clamp(length, 1, int(sizeof app.preview_status) - 1) - 1;
         set_item_text(app.main_dialog, IDC_STATUS, app.preview_status);
@@ -389,7 +390,7 @@ void on_playback_done(wave_header* header)
         // Asked for before the write: a device that plays the buffer at
         // once must find the refill ahead of its next buffer-done event.
         app.refill_due = 1;
-        post_message(app.main_dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_REFILL, 0), 0);
+        post_message(app.main_dialog, MSG_PLAYBACK_REFILL, 0, 0);
         if (write_buffer(prepared) != MMSYSERR_NOERROR)
             end_of_playback();
         return;
@@ -564,7 +565,7 @@ void stop_playback()
     if (app.playback_paused) {
         wave_out_restart(app.play_device);   // a reset leaves a paused device paused
         app.playback_paused = 0;
-        set_item_text(app.main_dialog, CMD_PAUSE, "Pause");
+        set_item_text(app.main_dialog, CMD_PAUSE, ui_text("Pause"));
     }
     if (was_running) {
         enable_record_after_preview();

@@ -41,8 +41,8 @@ int32_t start_playback();
 // The end of Play: writes the first buffer to the device and prepares the
 // second. A buffer the device refuses ends the playback as its end does.
 void begin_playback();
-void on_playback_done(wave_header* header);   // CMD_PLAYBACK_DONE
-void on_playback_refill();                    // CMD_PLAYBACK_REFILL
+void on_playback_done(wave_header* header);   // MSG_PLAYBACK_DONE
+void on_playback_refill();                    // MSG_PLAYBACK_REFILL
 // Stops a playback under way (Close track, Fade In, Exit, a new device):
 // the timer killed, the device reset and running again, Record and Play
 // enabled, Pause disabled and reading "Pause". Nothing happens when no

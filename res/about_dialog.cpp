@@ -7,6 +7,7 @@ namespace {
 
 const char* const ABOUT_FONT = "MS Sans Serif";
 const char* const VERSION_TEXT = "Version " TRACKMILL_VERSION;
+const char* const POLISH_VERSION_TEXT = "Wersja " TRACKMILL_VERSION;
 const char* const CONTACT_TEXT = "trackmill@example.org";
 // What a click on the link opens; read back from the control, so the
 // address is written only here.
@@ -25,7 +26,7 @@ const control_template english_controls[] = {
 const control_template polish_controls[] = {
     {IDC_ABOUT_ICON, CTL_ICON, "APPLICATIONICON", 8, 11, 20, 20},
     {IDC_ABOUT_NAME, CTL_LTEXT, "Magnetofon cyfrowy Auto-track", 49, 14, 104, 8},
-    {IDC_ABOUT_VERSION, CTL_LTEXT, VERSION_TEXT, 60, 28, 72, 8},
+    {IDC_ABOUT_VERSION, CTL_LTEXT, POLISH_VERSION_TEXT, 60, 28, 72, 8},
     {IDC_ABOUT_CREDITS, CTL_LTEXT, "Napisali twórcy Trackmill", 48, 42, 113, 8},
     {IDC_ABOUT_CONTACT, CTL_LTEXT, CONTACT_TEXT, 50, 57, 102, 10},
     {IDC_ABOUT_LINK, CTL_LTEXT, WEB_ADDRESS, 50, 70, 129, 10},

@@ -8,6 +8,7 @@
 namespace {
 
 const char* const DIALOG_TITLE = "Trackmill Recorder";
+const char* const POLISH_DIALOG_TITLE = "Rejestrator Trackmill";
 const char* const DIALOG_FONT = "MS Sans Serif";
 
 // English: 311 x 316 dialog units.
@@ -107,7 +108,7 @@ const control_template polish_controls[] = {
     {-1, CTL_GROUPBOX, "Status", 8, 234, 190, 38},
     {IDC_STATUS, CTL_LTEXT, "", 15, 250, 175, 19},
     {-1, CTL_GROUPBOX, "parametry filtra", 200, 234, 103, 38},
-    {IDC_THRESHOLD_LABEL, CTL_LTEXT, "Threshold", 205, 244, 31, 8},
+    {IDC_THRESHOLD_LABEL, CTL_LTEXT, "Próg", 205, 244, 31, 8},
     {IDC_THRESHOLD, CTL_EDIT, "", 262, 243, 34, 12},
     {IDC_AC_FREQ_LABEL, CTL_LTEXT, "częst. AC sinus", 204, 258, 57, 8},
     {IDC_AC_FREQ, CTL_EDIT, "", 262, 257, 34, 12},
@@ -129,7 +130,7 @@ const dialog_template english_dialog = {
 };
 
 const dialog_template polish_dialog = {
-    "MAINDIALOG", DIALOG_TITLE, DIALOG_FONT, 8, 10, 10, 311, 309,
+    "MAINDIALOG", POLISH_DIALOG_TITLE, DIALOG_FONT, 8, 10, 10, 311, 309,
     polish_controls, int(sizeof polish_controls / sizeof polish_controls[0]),
 };
 

@@ -67,9 +67,14 @@ uint16_t unsigned_sample(int16_t value)
 }
 
 // Row of an unsigned sample value in the view: larger values lie lower.
+// The rows start two above the view's top; the loudest negative samples,
+// which would land there, are kept on the top row so that no line leaves
+// the view's frame.
 uint16_t view_row(uint32_t u)
 {
-    int32_t y = int32_t(u / app.view_scale) + app.wave_view_rect.top - 2 + (app.view_height & 1);
+    const int32_t top = app.wave_view_rect.top;
+    int32_t y = int32_t(u / app.view_scale) + top - 2 + (app.view_height & 1);
+    y = std::max(std::min(y, top + app.view_height - 1), top);
     return uint16_t(y);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/qt/qt_window.h"
 #include "platform/qt/format_chooser_qt.h"
 #include "platform/qt/qt_widgets.h"
+#include "platform/system/system.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -100,6 +101,31 @@ void destroy_dialog(window dialog)
     qt_destroy_dialog_widgets(dialog);
 }
 
+// The buttons a scripted screenshot presses first (TRACKMILL_SCREENSHOT_CLICKS:
+// control ids separated by commas), and the wait after the last press
+// (TRACKMILL_SCREENSHOT_WAIT_MS). An id that is not a number ends the list.
+std::vector<int> screenshot_clicks()
+{
+    std::vector<int> ids;
+    const char* list = getenv("TRACKMILL_SCREENSHOT_CLICKS");
+    for (const char* p = list; p && *p;) {
+        char* end = nullptr;
+        const long id = std::strtol(p, &end, 10);
+        if (end == p || id <= 0 || id > 0xFFFF)
+            break;
+        ids.push_back(int(id));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return ids;
+}
+
+int screenshot_wait_ms()
+{
+    const char* text = getenv("TRACKMILL_SCREENSHOT_WAIT_MS");
+    const long ms = text ? std::strtol(text, nullptr, 10) : 0;
+    return ms > 0 && ms <= 60000 ? int(ms) : 800;
+}
+
 void take_screenshot_later(window dialog)
 {
     const char* file = getenv("TRACKMILL_SCREENSHOT");
@@ -108,13 +134,24 @@ void take_screenshot_later(window dialog)
     screenshot_taken = true;
     QWidget* w = qt_dialog_widget(dialog);
     std::string name = file;
-    // Give the window time to be mapped and painted, then leave as the user would.
-    QTimer::singleShot(800, w, [w, dialog, name] {
+    auto grab = [w, dialog, name] {
         QPixmap shot = w->grab();
         if (!shot.save(QString::fromStdString(name), "PNG"))
             fprintf(stderr, "trackmill: cannot save the screenshot to %s\n", name.c_str());
         window_core_close(dialog);
-    });
+    };
+    // Give the window time to be mapped and painted, press the scripted
+    // buttons a little apart, as a user would, then wait and leave.
+    const std::vector<int> clicks = screenshot_clicks();
+    int at = 800;
+    for (int id : clicks) {
+        QTimer::singleShot(at, w, [dialog, id] {
+            if (window control = dialog_item(dialog, id))
+                window_core_click(control);
+        });
+        at += 300;
+    }
+    QTimer::singleShot(clicks.empty() ? at : at + screenshot_wait_ms(), w, grab);
 }
 
 void run_modal(window dialog)
@@ -189,6 +226,11 @@ int message_box(window owner, const char* text, const char* caption, unsigned fl
             box.setStandardButtons(QMessageBox::Ok);
             box.setEscapeButton(QMessageBox::Ok);
         }
+        if (ui_language() == LANG_POLISH) {
+            for (auto [button, label] : {std::pair{QMessageBox::Yes, "&Tak"}, std::pair{QMessageBox::No, "&Nie"}})
+                if (QAbstractButton* b = box.button(button))
+                    b->setText(QString::fromUtf8(label));
+        }
         if (flags & MB_TOPMOST)
             box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         int r = box.exec();
@@ -210,9 +252,17 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
             filter_text += QStringLiteral(" (") + pat + QStringLiteral(")");
         QFileInfo start(QString::fromUtf8(name, qsizetype(strnlen(name, size_t(size)))));
         QString suggestion = start.fileName();
+        const bool polish = ui_language() == LANG_POLISH;
         QString directory = start.absolutePath();
         for (;;) {
-            QFileDialog dialog(parent, QStringLiteral("Save As"));
+            QFileDialog dialog(parent, polish ? QString::fromUtf8("Zapisz jako") : QStringLiteral("Save As"));
+            if (polish) {
+                dialog.setLabelText(QFileDialog::LookIn, QString::fromUtf8("Szukaj w:"));
+                dialog.setLabelText(QFileDialog::FileName, QString::fromUtf8("Nazwa pliku:"));
+                dialog.setLabelText(QFileDialog::FileType, QString::fromUtf8("Typ pliku:"));
+                dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8("&Zapisz"));
+                dialog.setLabelText(QFileDialog::Reject, QString::fromUtf8("Anuluj"));
+            }
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -230,8 +280,14 @@ int save_file(window owner, const char* filter_name, const char* pattern, char* 
                 return;
             }
             // The caller's buffer cannot hold it: say so and ask again.
-            QMessageBox::warning(&dialog, QStringLiteral("Save As"),
-                                 QStringLiteral("The file name is too long (at most %1 bytes). Please choose a shorter one.").arg(size - 1));
+            if (polish)
+                QMessageBox::warning(&dialog, QString::fromUtf8("Zapisz jako"),
+                                     QString::fromUtf8("Nazwa pliku jest za długa (najwyżej %1 bajtów). "
+                                                       "Wybierz krótszą.").arg(size - 1));
+            else
+                QMessageBox::warning(&dialog, QStringLiteral("Save As"),
+                                     QStringLiteral("The file name is too long (at most %1 bytes). "
+                                                    "Please choose a shorter one.").arg(size - 1));
             QFileInfo again(file);
             directory = again.absolutePath();
             suggestion = again.fileName();

@@ -12,5 +12,8 @@
 //
 // With TRACKMILL_SCREENSHOT=FILE.png in the environment, the first dialog
 // shown is saved to that file once it has painted and is then closed as if
-// by its close box.
+// by its close box. With TRACKMILL_SCREENSHOT_CLICKS=ID,ID,... the dialog's
+// controls of those ids are pressed first, one after the other (a format
+// chooser they open takes the format it offers), and the picture is taken
+// TRACKMILL_SCREENSHOT_WAIT_MS (default 800) after the last press.
 int qt_window_start(int* argc, char** argv);

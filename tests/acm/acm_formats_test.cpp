@@ -33,11 +33,11 @@ TEST(AcmSuggest, StoredFormatsAreMadeFromSixteenBitPcmOfTheirRateAndChannels)
         std::memset(&dst, 0xAB, sizeof dst);
         ASSERT_EQ(acm_format_suggest(&src.fmt, &dst.fmt, FORMAT_AREA_BYTES, ACM_FORMATSUGGESTF_NONE), 0u) << s;
         EXPECT_EQ(dst.fmt.format_tag, WAVE_FORMAT_PCM) << s;
-        EXPECT_EQ(dst.fmt.samples_per_sec, src.fmt.samples_per_sec) << s;
+        EXPECT_EQ(uint32_t(dst.fmt.samples_per_sec), uint32_t(src.fmt.samples_per_sec)) << s;
         EXPECT_EQ(dst.fmt.channels, src.fmt.channels) << s;
         EXPECT_EQ(dst.fmt.bits_per_sample, 16) << s;
         EXPECT_EQ(dst.fmt.block_align, 2 * src.fmt.channels) << s;
-        EXPECT_EQ(dst.fmt.avg_bytes_per_sec, src.fmt.samples_per_sec * 2 * src.fmt.channels) << s;
+        EXPECT_EQ(uint32_t(dst.fmt.avg_bytes_per_sec), src.fmt.samples_per_sec * 2 * src.fmt.channels) << s;
         EXPECT_EQ(dst.fmt.cb_size, 0) << s;
         EXPECT_EQ(dst.bytes[18], 0xAB) << "wrote past the record";
     }
@@ -85,7 +85,7 @@ TEST(AcmFormats, StandardRecordsOtherProgramsExpect)
     EXPECT_EQ(ima.fmt.bits_per_sample, 4);
     EXPECT_EQ(ima.fmt.cb_size, 2);
     EXPECT_EQ(ima.bytes[18] | ima.bytes[19] << 8, 2041);
-    EXPECT_EQ(ima.fmt.avg_bytes_per_sec, 44251u);
+    EXPECT_EQ(uint32_t(ima.fmt.avg_bytes_per_sec), 44251u);
 
     format_area adpcm = parse("adpcm,8000,1");
     EXPECT_EQ(adpcm.fmt.block_align, 256);
@@ -100,11 +100,11 @@ TEST(AcmFormats, StandardRecordsOtherProgramsExpect)
 
     format_area gsm = parse("gsm,8000,1");
     EXPECT_EQ(gsm.fmt.block_align, 65);
-    EXPECT_EQ(gsm.fmt.avg_bytes_per_sec, 1625u);
+    EXPECT_EQ(uint32_t(gsm.fmt.avg_bytes_per_sec), 1625u);
     EXPECT_EQ(gsm.bytes[18] | gsm.bytes[19] << 8, 320);
 
     format_area mp3 = parse("mp3,44100,2,128");
-    EXPECT_EQ(mp3.fmt.avg_bytes_per_sec, 16000u);
+    EXPECT_EQ(uint32_t(mp3.fmt.avg_bytes_per_sec), 16000u);
     EXPECT_EQ(mp3.fmt.cb_size, 12);
     EXPECT_EQ(mp3.bytes[18] | mp3.bytes[19] << 8, 1);           // MPEG id
     EXPECT_EQ(mp3.bytes[24] | mp3.bytes[25] << 8, 417);         // bytes per frame
@@ -112,7 +112,7 @@ TEST(AcmFormats, StandardRecordsOtherProgramsExpect)
 
     format_area pcm = parse("pcm,48000,2,16");
     EXPECT_EQ(pcm.fmt.block_align, 4);
-    EXPECT_EQ(pcm.fmt.avg_bytes_per_sec, 192000u);
+    EXPECT_EQ(uint32_t(pcm.fmt.avg_bytes_per_sec), 192000u);
     EXPECT_EQ(pcm.fmt.cb_size, 0);
 }
 

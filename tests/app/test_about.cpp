@@ -206,7 +206,7 @@ TEST(AboutTemplate, BothLanguagesShareTheLayoutAndTheirOwnTexts)
     get_item_text(box, IDC_ABOUT_NAME, text, sizeof text);
     EXPECT_STREQ(text, "Magnetofon cyfrowy Auto-track");
     get_item_text(box, IDC_ABOUT_VERSION, text, sizeof text);
-    EXPECT_EQ(std::string(text), std::string("Version ") + TRACKMILL_VERSION);
+    EXPECT_EQ(std::string(text), std::string("Wersja ") + TRACKMILL_VERSION);
     get_item_text(box, IDC_ABOUT_LINK, text, sizeof text);
     EXPECT_STREQ(text, LINK_ADDRESS);
     EXPECT_EQ(dialog_item(box, IDC_ABOUT_ICON)->kind, CTL_ICON);

@@ -391,7 +391,7 @@ TEST_F(AutoTrack, ATakeInACompressedFormatIsSampledInThePcmItIsMadeFrom)
     EXPECT_EQ(sampled.format_tag, WAVE_FORMAT_PCM);
     EXPECT_EQ(sampled.bits_per_sample, 16);
     EXPECT_EQ(sampled.channels, 2);
-    EXPECT_EQ(sampled.samples_per_sec, 44100u);
+    EXPECT_EQ(uint32_t(sampled.samples_per_sec), 44100u);
     ASSERT_TRUE(pump_until([&] {
         watch();
         return !takes.empty() && takes[0].end_ms != 0;

@@ -91,6 +91,16 @@ TEST_F(CaptureModes, BiasAdjustOnAQuietInputOfSeventySetsBiasAndThresholdsTo299)
     EXPECT_TRUE(enabled(CMD_RECORD));
     EXPECT_EQ(app.capture_ring.device, nullptr);
     EXPECT_TRUE(box_texts().empty());
+
+    // A loud left channel: 32 buffers of 3000 go beyond 16 bits, and the
+    // bias is still their mean, (1200 + 32 x 3000 + 4096) / 32 + 64.
+    play_parts({{3.0, 3000, 70}});
+    click(CMD_BIAS_ADJUST);
+    ASSERT_TRUE(pump_until([] { return !app.bias_adjusting && !app.monitoring && app.signal_threshold[0] != 299; }));
+    settle();
+    EXPECT_EQ(app.bias_level[0], 3229);
+    EXPECT_EQ(app.bias_level[1], 299);
+    EXPECT_EQ(text(IDC_BIAS_LEFT), "L: 3229");
 }
 
 TEST_F(CaptureModes, MonitorMovesTheMeterAndStopClearsIt)
@@ -164,23 +174,32 @@ TEST_F(CaptureModes, AMonitorThatCannotStartChangesNothing)
     EXPECT_TRUE(box_texts().empty());
 }
 
-TEST_F(CaptureModes, RecordWritesTheSourceByteForByteAndTheMeterStandsStill)
+TEST_F(CaptureModes, RecordWritesTheSourceByteForByteAndTheMeterFollowsIt)
 {
-    std::vector<int16_t> source = counting_samples(3.0);
+    std::vector<int16_t> source = counting_samples(3.0);   // samples 0..32767, about 16384 on the mean
     play(source);
     open_dialog();
-    app.current_level[0] = 1234;   // "lev" shows the last level measured before
+    app.current_level[0] = 1234;
     headless_clear_draw_calls();
     record_pcm_until(2 * RATE * FRAME_BYTES);
     EXPECT_EQ(text(CMD_RECORD), "Stop");
     EXPECT_FALSE(enabled(CMD_CHANGE));
     EXPECT_FALSE(enabled(CMD_SELECT));
     EXPECT_FALSE(enabled(CMD_MONITOR));
-    EXPECT_EQ(bar_lines(), 0) << "a Record measures no level";
-    EXPECT_NE(text(IDC_STATUS).find(" lev1234 "), std::string::npos) << text(IDC_STATUS);
+    // The meter moves while recording, and "lev" shows the level measured.
+    EXPECT_GT(bar_lines(), 0);
+    std::smatch lev;
+    const std::string status = text(IDC_STATUS);
+    ASSERT_TRUE(std::regex_search(status, lev, std::regex(" lev(\\d+) "))) << status;
+    EXPECT_NEAR(std::stoi(lev[1]), 16384, 1500) << status;
     const uint32_t written = app.data_bytes_written;
+    headless_clear_draw_calls();
     click(CMD_RECORD);
     EXPECT_EQ(app.recording, 0);
+    int erased = 0;   // both bars, over the full scale
+    for (const draw_call& c : headless_draw_calls())
+        erased += c.op == DRAW_LINE && c.pen_color == button_face_color() && c.v[2] - c.v[0] == app.bar_full_scale;
+    EXPECT_EQ(erased, 2);
     EXPECT_EQ(text(CMD_RECORD), "Record");
     EXPECT_EQ(text(IDC_STATUS), "Idle");
     EXPECT_TRUE(enabled(CMD_CHANGE));

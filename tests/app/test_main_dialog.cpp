@@ -44,7 +44,7 @@ TEST_F(MainDialogTest, StartUpShowsTheDefaultsInBothLanguages)
         EXPECT_EQ(text(IDC_BIAS_LEFT), "L:  300");
         EXPECT_EQ(text(IDC_BIAS_RIGHT), "R: 300");
         EXPECT_EQ(text(IDC_FILE_BOX), "./wavecap.wav");
-        EXPECT_EQ(text(IDC_STATUS), "Idle");
+        EXPECT_EQ(text(IDC_STATUS), lang == LANG_POLISH ? "Bezczynny" : "Idle");
         EXPECT_FALSE(enabled(CMD_PLAY));
         EXPECT_FALSE(enabled(CMD_PAUSE));
         EXPECT_TRUE(enabled(CMD_RECORD));
@@ -54,9 +54,7 @@ TEST_F(MainDialogTest, StartUpShowsTheDefaultsInBothLanguages)
         EXPECT_EQ(app.dialog_font, get_window_font(app.signal_button));
         EXPECT_TRUE(font_is_underlined(app.underlined_font));
         EXPECT_FALSE(font_is_underlined(app.dialog_font));
-        headless_close_dialog(dialog);
-        dialog = nullptr;
-        release_resources();
+        close_dialog();
     }
 }
 
@@ -64,8 +62,7 @@ TEST_F(MainDialogTest, TheSignalButtonCaptionIsSavedWhole)
 {
     open_dialog(LANG_POLISH);
     EXPECT_STREQ(app.signal_button_caption, "&ZapisSygnałem");   // 15 bytes with its "ł"
-    TearDown();
-    dialog = nullptr;
+    close_dialog();
     app_state_reset();
     open_dialog(LANG_ENGLISH);
     EXPECT_STREQ(app.signal_button_caption, "&SignalRecord");
@@ -190,9 +187,9 @@ TEST_F(MainDialogTest, DeNoiserLocksDeClickerAndNamesItsOwnPass)
     open_dialog(LANG_POLISH);
     std::strcpy(app.track_name, "track0.wav");
     click(CMD_DENOISER);
-    EXPECT_STREQ(app.status_text, "denoise processing  - file track0.wav");
+    EXPECT_STREQ(app.status_text, "odszumianie  - plik track0.wav");
     EXPECT_STREQ(app.track_name, "track1.wav");   // "0" does not step back
-    EXPECT_EQ(text(CMD_DENOISER), "Close track");
+    EXPECT_EQ(text(CMD_DENOISER), "Zamknij");
     EXPECT_FALSE(enabled(CMD_DECLICKER));
     click(CMD_DENOISER);
     EXPECT_EQ(text(CMD_DENOISER), "DeNoiser");
@@ -299,9 +296,7 @@ TEST_F(MainDialogTest, ExitAndTheCloseBoxEndTheDialogWithZero)
     EXPECT_EQ(app.bar_erase_pen, nullptr);
     EXPECT_EQ(app.bar_low_pen, nullptr);
     EXPECT_EQ(app.bar_high_pen, nullptr);
-    headless_close_dialog(dialog);
-    dialog = nullptr;
-    release_resources();
+    close_dialog();
 
     app_state_reset();
     open_dialog();
@@ -325,7 +320,7 @@ TEST_F(MainDialogTest, CommandsDispatchOnTheLowSixteenBitsOnly)
     EXPECT_FALSE(dialog->ended);
 }
 
-TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
+TEST_F(MainDialogTest, ACommandFromBox71AndAnEventWithoutAHeaderWriteNothing)
 {
     open_dialog();
     app.recording = 1;
@@ -336,11 +331,13 @@ TEST_F(MainDialogTest, ACommandFromTheBoxSharingADeviceIdCarriesNoHeader)
     const int16_t stale = app.stale_done_events;
     std::vector<uint8_t> ring(sizeof app.capture_ring);
     std::memcpy(ring.data(), &app.capture_ring, ring.size());
-    // Box 71 bears the id of CMD_RECORD_BUFFER: what it sends is no buffer.
+    // What the Play buffer box (71) sends is no buffer, nor is an event that
+    // lost its header.
     window box = dialog_item(dialog, IDC_PLAY_BUFFER);
     send_message(dialog, WM_COMMAND, make_wparam(IDC_PLAY_BUFFER, 0x300), lparam(box));
-    send_message(dialog, WM_COMMAND, make_wparam(CMD_RECORD_BUFFER, 1), 0);
-    send_message(dialog, WM_COMMAND, make_wparam(CMD_PLAYBACK_DONE, 1), 0);
+    send_message(dialog, WM_COMMAND, make_wparam(IDC_PLAY_BUFFER, 1), 0);
+    send_message(dialog, MSG_RECORD_BUFFER, 0, 0);
+    send_message(dialog, MSG_PLAYBACK_DONE, 0, 0);
     EXPECT_EQ(app.data_bytes_written, 4096u);
     EXPECT_EQ(app.last_write_count, 77u);
     EXPECT_EQ(app.headers_at_device, at_device);

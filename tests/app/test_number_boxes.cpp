@@ -99,10 +99,11 @@ TEST_F(MainDialogTest, ABoxTooLongForAnyNumberIsNoNumber)
 
 TEST_F(MainDialogTest, RestorationButtonsReadFrequencyAndThresholdOnly)
 {
-    open_dialog();
     for (int id : {CMD_AC_SINUS_REMOVE, CMD_MONO_STEREO, CMD_FADE_OUT, CMD_FILTER_EX}) {
         SCOPED_TRACE(id);
+        close_dialog();   // each button on a run of its own, from the defaults
         app_state_reset();
+        open_dialog();
         headless_clear_message_boxes();
         std::strcpy(app.track_name, "/nonexistent/track0.wav");
         type(IDC_AC_FREQ, "3000");

@@ -208,11 +208,13 @@ TEST_F(StartupTest, ReleaseFreesTheRunsMemoryOnceAndToleratesAHalfMadePlayback)
     app.play_buffers[1] = static_cast<uint8_t*>(std::calloc(10, 1));   // the first failed
     app.view_rows = static_cast<int16_t*>(std::calloc(10, 2));
     app.level_mid_brush = create_solid_brush(rgb(1, 2, 3));
+    app.bar_low_pen = create_pen(1, rgb(1, 2, 3));   // a dialog that ended without Exit
     release_resources();
     EXPECT_EQ(app.view_points, nullptr);
     EXPECT_EQ(app.work_area, nullptr);
     EXPECT_EQ(app.play_buffers[1], nullptr);
     EXPECT_EQ(app.view_rows, nullptr);
     EXPECT_EQ(app.level_mid_brush, nullptr);
+    EXPECT_EQ(app.bar_low_pen, nullptr);
     release_resources();   // a second release finds nothing left
 }

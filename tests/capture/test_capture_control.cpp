@@ -40,7 +40,7 @@ TEST_F(CaptureControl, MonitorRunsFiveBuffersOf4096AndRefusesDuringARecording)
     EXPECT_EQ(app.monitoring, 1);
     EXPECT_EQ(ring.buffer_count, 5);
     EXPECT_EQ(ring.buffer_bytes, 4096u);
-    EXPECT_EQ(ring.capture_format.fmt.samples_per_sec, 44100u);
+    EXPECT_EQ(uint32_t(ring.capture_format.fmt.samples_per_sec), 44100u);
     EXPECT_EQ(ring.capture_format.fmt.channels, 2);
     EXPECT_EQ(ring.capture_format.fmt.bits_per_sample, 16);
     ASSERT_EQ(stop_monitor(), 0);
@@ -83,7 +83,7 @@ TEST_F(CaptureControl, SignalSamplingAsksForAFormatOnceAndRunsSixTimesTheBuffers
     const CaptureBufferRing& ring = app.capture_ring;
     EXPECT_EQ(ring.buffer_count, 30);
     EXPECT_EQ(ring.buffer_bytes, 1024u);
-    EXPECT_EQ(ring.capture_format.fmt.samples_per_sec, 22050u);
+    EXPECT_EQ(uint32_t(ring.capture_format.fmt.samples_per_sec), 22050u);
     EXPECT_EQ(ring.capture_format.fmt.channels, 1);
     EXPECT_EQ(app.silence_countdown, 86);
     EXPECT_EQ(app.signal_buffer_count, 0u);
@@ -241,7 +241,7 @@ TEST_F(CaptureControl, ADeviceThatWillNotStopKeepsTheRecordingGoing)
     EXPECT_EQ(read_wave(out).failed_at, "");
 }
 
-TEST(CaptureCallbacks, EachPostsItsCommandForFilledBuffersOnly)
+TEST(CaptureCallbacks, EachPostsItsMessageForFilledBuffersOnly)
 {
     app_state_reset();
     headless_reset();
@@ -254,11 +254,11 @@ TEST(CaptureCallbacks, EachPostsItsCommandForFilledBuffersOnly)
     const uintptr_t p1 = reinterpret_cast<uintptr_t>(&h);
     const struct {
         wave_callback callback;
-        unsigned id;
-    } each[] = {{record_buffer_callback, CMD_RECORD_BUFFER},
-                {monitor_buffer_callback, CMD_MONITOR_BUFFER},
-                {track_buffer_callback, CMD_TRACK_BUFFER},
-                {signal_buffer_callback, CMD_SIGNAL_BUFFER}};
+        unsigned message;
+    } each[] = {{record_buffer_callback, MSG_RECORD_BUFFER},
+                {monitor_buffer_callback, MSG_MONITOR_BUFFER},
+                {track_buffer_callback, MSG_TRACK_BUFFER},
+                {signal_buffer_callback, MSG_SIGNAL_BUFFER}};
     for (const auto& e : each) {
         e.callback(nullptr, WIM_OPEN, 0, 0, 0);
         e.callback(nullptr, WIM_CLOSE, 0, 0, 0);
@@ -267,9 +267,8 @@ TEST(CaptureCallbacks, EachPostsItsCommandForFilledBuffersOnly)
     headless_pump();
     ASSERT_EQ(collected.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(collected[i].first, unsigned(WM_COMMAND));
-        EXPECT_EQ(loword(collected[i].second.first), each[i].id);
-        EXPECT_EQ(hiword(collected[i].second.first), 1u);
+        EXPECT_EQ(collected[i].first, each[i].message);
+        EXPECT_GT(collected[i].first, unsigned(WM_USER)) << "no control shares a private message's number";
         EXPECT_EQ(collected[i].second.second, lparam(p1));
     }
     window_core_destroy_dialog(d);

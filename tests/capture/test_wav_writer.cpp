@@ -1,6 +1,7 @@
 // The capture file writer: header layout, appends, the size patch, the
 // bounds that keep the sizes true, and the choice of the file's name.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include "core/app_state.h"
 #include "capture/wav_writer.h"
@@ -79,7 +80,7 @@ protected:
     }
     void append(const bytes& block)
     {
-        std::memcpy(output.data(), block.data(), block.size());
+        std::copy(block.begin(), block.end(), output.begin());
         append_capture_data(app.conversion_output, uint32_t(block.size()));
     }
     // What end_capture does with it: patch the sizes and close.

@@ -118,7 +118,8 @@ struct parsed_wav {
     samples16 samples() const
     {
         samples16 s(data.size() / 2);
-        std::memcpy(s.data(), data.data(), s.size() * 2);
+        if (!s.empty())   // an empty vector's data() may be null
+            std::memcpy(s.data(), data.data(), s.size() * 2);
         return s;
     }
 };

@@ -2,6 +2,7 @@
 // restoration buttons clean the last track recorded into their letter's file
 // and leave it open as the preview; Close track closes it and moves the
 // counter on.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include "tests/clean/clean_files.h"
@@ -155,6 +156,50 @@ TEST_F(DialogCleaningTest, EachRestorationButtonCleansTheLastTrackAndClosesIt)
         EXPECT_FALSE(enabled(CMD_PLAY));
     }
     EXPECT_TRUE(box_texts().empty());
+}
+
+TEST_F(DialogCleaningTest, TheWaveViewStaysInItsFrameAndEndsOnTheTracksNewestWave)
+{
+    // A loud stereo track as Record writes it: its samples fill whole 8 KB
+    // buffers, so the last read buffer holds only the header's 44 bytes of
+    // samples, and the left channel reaches -32768.
+    samples16 in;
+    for (int i = 0; i < 5 * 2048; ++i) {
+        const double s = 33000 * std::sin(i * 0.06);
+        in.push_back(int16_t(std::clamp(s, -32768.0, 32767.0)));
+        in.push_back(int16_t(s / 4));
+    }
+    track_layout t;
+    t.channels = 2;
+    write_file(dir + "/track4.wav", wav_bytes(in, t));
+    write_file(dir + "/track5.wav", wav_bytes(in, t));
+    open_dialog();
+    const rect v = app.wave_view_rect;
+    // Fade In first, on a fresh point table: it takes no points of its own.
+    for (int id : {CMD_FADE_IN, CMD_DENOISER, CMD_DECLICKER}) {
+        SCOPED_TRACE(id);
+        name_tracks();
+        headless_clear_draw_calls();
+        click(id);
+        ASSERT_TRUE(box_texts().empty());
+        std::vector<point> last;
+        for (const draw_call& c : headless_draw_calls()) {
+            if (c.op != DRAW_POLYLINE)
+                continue;
+            for (const point& p : c.points)
+                ASSERT_TRUE(p.x >= v.left && p.x < v.right && p.y >= v.top && p.y < v.bottom) << p.x << "," << p.y;
+            last = c.points;
+        }
+        if (id == CMD_FADE_IN)
+            continue;
+        // The view ends on a whole wave: every column, from crest to trough.
+        ASSERT_EQ(last.size(), size_t(app.view_width));
+        auto [low, high] = std::minmax_element(last.begin(), last.end(),
+                                               [](const point& a, const point& b) { return a.y < b.y; });
+        EXPECT_GT(high->y - low->y, (v.bottom - v.top) / 2);
+        if (app.track_open)
+            click(id);
+    }
 }
 
 TEST_F(DialogCleaningTest, AChosenTrackIsTheOneTheCleaningButtonsWorkOnAndAnythingElseIsRefused)

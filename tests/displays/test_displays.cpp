@@ -120,11 +120,13 @@ TEST_F(Displays, SamplesMapToRowsWithTheSixteenBitWrap)
     // Even height 72 (scale 910): rows from top - 2.
     // Odd height 117 (scale 560): one lower.
     // Height 85 (scale 771 divides 65535): -32768 lands one row below 32767.
+    // The rows above the top are kept on the top row, inside the view.
     const row_case cases[] = {
-        {100, 72, -32767, 98},  {100, 72, 0, 98 + 36},   {100, 72, 32767, 98 + 72},  {100, 72, -32768, 98 + 72},
-        {146, 117, -32767, 145}, {146, 117, 0, 145 + 58}, {146, 117, 32767, 145 + 117}, {146, 117, -32768, 145 + 117},
+        {100, 72, -32767, 100}, {100, 72, -32000, 100}, {100, 72, -30000, 101}, {100, 72, 0, 98 + 36},
+        {100, 72, 32767, 98 + 72}, {100, 72, -32768, 98 + 72},
+        {146, 117, -32767, 146}, {146, 117, 0, 145 + 58}, {146, 117, 32767, 145 + 117}, {146, 117, -32768, 145 + 117},
         {10, 85, 32767, 9 + 84}, {10, 85, -32768, 9 + 85},
-        {0, 72, -32767, uint16_t(-2)},   // above the client area the row wraps as a 16-bit value
+        {0, 72, -32767, 0},
     };
     for (const row_case& c : cases) {
         app.wave_view_rect.top = c.top;

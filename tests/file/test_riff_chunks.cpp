@@ -462,7 +462,7 @@ TEST(WavReader, EveryReaderGetsTheSameAnswers)
         if (c.code != WAV_OK)
             continue;
         EXPECT_EQ(l.data_bytes, c.data_bytes);
-        EXPECT_EQ(l.format.fmt.samples_per_sec, c.rate);
+        EXPECT_EQ(uint32_t(l.format.fmt.samples_per_sec), c.rate);
         EXPECT_EQ(l.format.fmt.format_tag, WAVE_FORMAT_PCM);
         EXPECT_TRUE(wav_is_pcm16(l));
         EXPECT_EQ(read_whole_file(name).size() - l.data_offset, 400u);

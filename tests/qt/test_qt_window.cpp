@@ -26,6 +26,7 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+#include "platform/system/system.h"
 #include "qt_test_app.h"
 
 namespace {
@@ -548,6 +549,35 @@ TEST_F(QtWindow, MessageBoxesShowTheirTextAndReturnTheAnswerClicked)
     });
     EXPECT_EQ(message_box(nullptr, "No sound card installed !", "Trackmill", MB_OK | MB_TOPMOST), IDOK);
     EXPECT_TRUE(topmost);
+
+    // In Polish the box answers in Polish, and so does the save dialog.
+    set_ui_language(LANG_POLISH);
+    QStringList buttons;
+    QString save_title, accept;
+    qt_test_answer_modal([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box)
+            return false;
+        buttons = {box->button(QMessageBox::Yes)->text(), box->button(QMessageBox::No)->text()};
+        box->button(QMessageBox::Yes)->click();
+        return true;
+    });
+    EXPECT_EQ(message_box(nullptr, "Zastąpić bieżący plik ?!", "Trackmill", MB_YESNO | MB_ICONQUESTION), IDYES);
+    EXPECT_EQ(buttons, (QStringList{"&Tak", "&Nie"}));
+    qt_test_answer_modal([&](QWidget* w) {
+        auto* fd = qobject_cast<QFileDialog*>(w);
+        if (!fd)
+            return false;
+        save_title = fd->windowTitle();
+        accept = fd->labelText(QFileDialog::Accept);
+        fd->reject();
+        return true;
+    });
+    char name[256] = "./wavecap.wav";
+    EXPECT_EQ(save_file_dialog(nullptr, "Pliki Wave", "*.wav", name, sizeof name, true), 0);
+    EXPECT_EQ(save_title, "Zapisz jako");
+    EXPECT_EQ(accept, "&Zapisz");
+    set_ui_language(LANG_ENGLISH);
 }
 
 TEST_F(QtWindow, TheSaveDialogHandsBackAFullNameOrLeavesTheNameOnCancel)

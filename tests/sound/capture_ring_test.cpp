@@ -120,10 +120,10 @@ TEST_F(CaptureRing, OpenBuildsThePcmFormatAndZeroFilledBuffersCloseFreesThem)
     const wave_format& f = ring().capture_format.fmt;
     EXPECT_EQ(f.format_tag, WAVE_FORMAT_PCM);
     EXPECT_EQ(f.channels, 2);
-    EXPECT_EQ(f.samples_per_sec, 44100u);
+    EXPECT_EQ(uint32_t(f.samples_per_sec), 44100u);
     EXPECT_EQ(f.bits_per_sample, 16);
     EXPECT_EQ(f.block_align, 4);
-    EXPECT_EQ(f.avg_bytes_per_sec, 176400u);
+    EXPECT_EQ(uint32_t(f.avg_bytes_per_sec), 176400u);
     EXPECT_EQ(f.cb_size, 0);
     ASSERT_NE(ring().device, nullptr);
     for (int i = 0; i < 5; ++i) {
@@ -178,7 +178,7 @@ TEST_F(CaptureRing, TheSuggestedOpenTakesThePcmThatMakesTheChosenFormat)
     ASSERT_EQ(open_wave_in_suggested(&ring(), inbox::callback), 0);
     const wave_format& f = ring().capture_format.fmt;
     EXPECT_EQ(f.format_tag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(f.samples_per_sec, 44100u);
+    EXPECT_EQ(uint32_t(f.samples_per_sec), 44100u);
     EXPECT_EQ(f.channels, 2);
     EXPECT_EQ(f.bits_per_sample, 16);
     EXPECT_EQ(close_wave_in(&ring()), 0);
@@ -228,7 +228,7 @@ TEST_F(CaptureRing, RunsInEachOfItsThreeUsesOnTheDemoRecord)
     set_capture_params(&ring(), 0, 0, 0, app.sampling_buffer_bytes & 0xFFFF, 6 * app.num_buffers);
     EXPECT_EQ(ring().buffer_count, 30);
     ASSERT_EQ(open_wave_in(&ring(), inbox::callback), 0);
-    EXPECT_EQ(ring().capture_format.fmt.samples_per_sec, 22050u);
+    EXPECT_EQ(uint32_t(ring().capture_format.fmt.samples_per_sec), 22050u);
     ASSERT_EQ(start_sampling(&ring()), 0);
     run(90);
     ASSERT_EQ(stop_sampling(&ring()), 0);

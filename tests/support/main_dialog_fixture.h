@@ -15,6 +15,7 @@ struct MainDialogTest : testing::Test {
 
     void open_dialog(ui_lang lang = LANG_ENGLISH)
     {
+        close_dialog();   // a dialog opened again ends the earlier one first
         set_ui_language(lang);
         dialog = headless_open_dialog(main_dialog_template_for(lang), main_dialog_proc, 0);
         ASSERT_NE(dialog, nullptr);
@@ -24,11 +25,17 @@ struct MainDialogTest : testing::Test {
         app_state_reset();
         headless_reset();
     }
-    void TearDown() override
+    // Ends the dialog as a run would: what it made is released, not forgotten.
+    void close_dialog()
     {
         if (dialog)
             headless_close_dialog(dialog);
+        dialog = nullptr;
         release_resources();
+    }
+    void TearDown() override
+    {
+        close_dialog();
         set_ui_language(LANG_ENGLISH);
     }
     std::string text(int id)

@@ -1,5 +1,6 @@
 // trackmill-batch: sub-command dispatch, --help and the exit status.
 #include "tools/batch/batch.h"
+#include "platform/system/system.h"
 #include "platform/window/window_backend.h"
 
 #include <cstdio>
@@ -49,6 +50,8 @@ int main(int argc, char** argv)
     // tests to read; here no one reads it, and over a long side it would
     // grow with every buffer drawn.
     window_core_set_draw_log(false);
+    // What the tool prints is read by scripts: English whatever the locale.
+    set_ui_language(LANG_ENGLISH);
     if (argc < 2) {
         print_help(stderr);
         return BATCH_USAGE;
