@@ -125,6 +125,7 @@ void start_take(window dialog)
         return;
     }
     app.take_recording = 1;
+    app.track_chosen = 0;   // the tracks are the takes again
 }
 
 } // namespace

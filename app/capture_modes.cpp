@@ -11,6 +11,7 @@
 #include "res/ui_text.h"
 #include "capture/capture_control.h"
 #include "capture/capture_ring.h"
+#include "capture/capture_watch.h"
 #include "capture/compression.h"
 #include "capture/record_path.h"
 #include "capture/wav_writer.h"
@@ -192,6 +193,28 @@ void on_monitor_buffer(window dialog, wave_header* header)
         }
     }
     requeue_or_die(header);
+}
+
+msg_result on_capture_stalled(window dialog)
+{
+    // A buffer may have come since the watch looked, or the recording ended.
+    if (app.recording && capture_stalled()) {
+        end_capture();
+        if (!app.recording) {
+            if (app.take_recording)
+                stop_auto_track_after_short_write(dialog);
+            else
+                show_record_idle(dialog);
+            message_box(dialog,
+                        ui_text("The sound device stopped delivering sound: the sound server ended, or the card "
+                                "was unplugged.\nThe recording was stopped; what was recorded is kept."),
+                        APP_CAPTION, MB_OK | MB_ICONWARNING);
+        }
+    }
+    // Only now: a device that would not stop is tried again at the next
+    // look, and no second notice arrives while this one's box is open.
+    capture_watch_acknowledge();
+    return 1;
 }
 
 void on_record_buffer(window dialog, wave_header* header)

@@ -15,6 +15,9 @@ void on_bias_adjust(window dialog);             // command 1007
 msg_result on_bias_ready(window dialog);        // MSG_BIAS_READY
 void on_monitor_buffer(window dialog, wave_header* header);   // MSG_MONITOR_BUFFER
 void on_record_buffer(window dialog, wave_header* header);    // MSG_RECORD_BUFFER: the write path
+// MSG_CAPTURE_STALLED: the device stopped delivering; the recording ends as
+// on a full disk, its file finished, and the user is told.
+msg_result on_capture_stalled(window dialog);
 
 void on_signal_record(window dialog);           // command 92
 msg_result on_signal_armed(window dialog);      // MSG_SIGNAL_ARMED

@@ -12,10 +12,14 @@ namespace {
 void print_usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: trackmill [--lang=en|pl] [--source=demo|FILE.wav] [--speed=N]\n"
+                 "usage: trackmill [--lang=en|pl] [--source=demo|FILE.wav] [--speed=N] [TRACK.wav]\n"
+                 "  TRACK.wav          the track to clean: DeClicker, DeNoiser, Fade In and the\n"
+                 "                     other processing buttons work on it (a WAV file dropped\n"
+                 "                     on the window does the same)\n"
                  "  --lang=en|pl       language of the window and its messages\n"
                  "                     (default: Polish when the locale is pl, else English)\n"
-                 "  --source=demo      record from a built-in demo LP side instead of the sound card\n"
+                 "  --source=demo      record from a built-in demo LP side, played again and again,\n"
+                 "                     instead of the sound card (without one it is used anyway)\n"
                  "  --source=FILE.wav  record from a 16-bit PCM WAV file instead of the sound card\n"
                  "  --speed=N          play the --source N times faster than real time\n");
 }
@@ -35,8 +39,18 @@ void print_no_display()
 
 int main(int argc, char** argv)
 {
+    const char* track = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (arg[0] != '-' && arg[0] != '\0') {
+            if (track) {
+                std::fprintf(stderr, "trackmill: one track at a time, not also '%s'\n", arg);
+                print_usage(stderr);
+                return 2;
+            }
+            track = arg;
+            continue;
+        }
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             print_usage(stdout);
             return 0;
@@ -67,5 +81,5 @@ int main(int argc, char** argv)
         print_no_display();
         return 1;
     }
-    return trackmill_startup();
+    return trackmill_startup(track);
 }

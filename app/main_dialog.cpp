@@ -9,6 +9,7 @@
 #include "core/ids.h"
 #include "app/number_boxes.h"
 #include "app/text.h"
+#include "app/track_choice.h"
 #include "res/ui_text.h"
 #include "app/track_naming.h"
 #include "capture/capture_ring.h"
@@ -32,14 +33,16 @@ void show_unsigned(window dialog, int id, uint32_t value)
 
 // --- set-up ----------------------------------------------------------------
 
-msg_result on_init_dialog(window dialog)
+msg_result on_init_dialog(window dialog, const char* track)
 {
     app.main_dialog = dialog;
     app.track_buffer_parity = 0;
     create_display_pens();
 
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
-    set_item_text(dialog, IDC_STATUS, ui_text("Idle"));
+    // Without a sound card the demo record plays into the input instead.
+    set_item_text(dialog, IDC_STATUS,
+                  ui_text(sound_demo_input() ? "No sound card - recording from the demo record" : "Idle"));
     show_unsigned(dialog, IDC_THRESHOLD, uint16_t(app.filter_threshold));
     show_unsigned(dialog, IDC_AC_FREQ, uint16_t(app.ac_sinus_freq));
     show_unsigned(dialog, IDC_INTRO_MAX, uint32_t(app.intro_max_seconds));
@@ -63,6 +66,10 @@ msg_result on_init_dialog(window dialog)
 
     enable_item(dialog, CMD_PLAY, false);
     enable_item(dialog, CMD_PAUSE, false);
+    // The track named on the command line is taken as a drop once the
+    // dialog runs, so a refusal's box shows over the window, not before it.
+    if (track)
+        post_message(dialog, WM_DROPFILES, 0, lparam(track));
     return 0;   // no initial focus of our own
 }
 
@@ -130,6 +137,13 @@ void on_play(window dialog)
 {
     if (!app.track_in)
         return;
+    if (!app.play_device && wave_out_get_num_devs() == 0) {
+        // The cleaned file is there; only hearing it needs a device.
+        format_text(app.status_text, sizeof app.status_text, ui_text("No sound output device - %s cannot be played"),
+                    app.cleaned_file_name);
+        set_item_text(dialog, IDC_STATUS, app.status_text);
+        return;
+    }
     const int32_t started = start_playback();
     if (started < 0) {
         if (started == PLAYBACK_NO_MEMORY) {
@@ -212,7 +226,10 @@ void on_clean(window dialog, const clean_variant& v)
         read_threshold_box(dialog);
         char counter_before[sizeof app.track_name];
         copy_text(counter_before, sizeof counter_before, app.track_name);
-        step_back_track_counter();   // the pass works on the last track recorded
+        // The pass works on the last track recorded, or on the track the
+        // user chose, as it is named.
+        if (!app.track_chosen)
+            step_back_track_counter();
         format_text(app.status_text, sizeof app.status_text, ui_text(v.status_format), app.track_name);
         app.track_open = 1;
         app.track_open_button = v.own_id;
@@ -220,7 +237,8 @@ void on_clean(window dialog, const clean_variant& v)
         const int32_t result = process_track(dialog, app.track_name, v.mode);
         if (result == 0)
             open_preview(app.cleaned_file_name);
-        advance_track_counter();
+        if (!app.track_chosen)
+            advance_track_counter();
         set_item_text(dialog, IDC_STATUS, app.result_text);
         if (result != 0) {
             // Nothing was opened to preview or close: the dialog stays as it
@@ -328,6 +346,7 @@ int accept_capture_file_name(window dialog, const char* earlier_name)
     }
     copy_text(app.capture_file_name, sizeof app.capture_file_name, app.track_name);
     set_item_text(dialog, IDC_FILE_BOX, app.capture_file_name);
+    app.track_chosen = 0;   // the tracks are the takes again
     return 0;
 }
 
@@ -345,7 +364,8 @@ msg_result signal_button_wnd_proc(window w, unsigned message, wparam wp, lparam 
 msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam lp)
 {
     switch (message) {
-    case WM_INITDIALOG: return on_init_dialog(dialog);
+    case WM_INITDIALOG: return on_init_dialog(dialog, reinterpret_cast<const char*>(lp));
+    case WM_DROPFILES: choose_track(dialog, reinterpret_cast<const char*>(lp)); return 1;
     case WM_COMMAND: return on_command(dialog, loword(wp));
     case WM_CTLCOLORBTN: return on_button_colors(dialog, reinterpret_cast<dc>(wp), reinterpret_cast<window>(lp));
     case MSG_SIGNAL_ARMED: return on_signal_armed(dialog);
@@ -357,6 +377,7 @@ msg_result main_dialog_proc(window dialog, unsigned message, wparam wp, lparam l
     case MSG_SIGNAL_BUFFER:
     case MSG_PLAYBACK_DONE:
     case MSG_PLAYBACK_REFILL: return on_device_event(dialog, message, lp);
+    case MSG_CAPTURE_STALLED: return on_capture_stalled(dialog);
     default: return 0;
     }
 }

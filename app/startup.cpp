@@ -24,9 +24,12 @@ void free_block(void* p)
 }
 } // namespace
 
-int trackmill_startup()
+int trackmill_startup(const char* track)
 {
-    if (wave_in_get_num_devs() == 0) {
+    // Without an input device the window still opens, on the demo record,
+    // so that everything but a real recording can be tried (the dialog's
+    // status line says so); only when even that fails is the run refused.
+    if (wave_in_get_num_devs() == 0 && sound_use_demo_input() != 0) {
         message_box(nullptr, ui_text("No sound card installed !"), APP_CAPTION, MB_OK);
         return 1;
     }
@@ -43,7 +46,7 @@ int trackmill_startup()
         message_box(nullptr, text, APP_CAPTION, MB_OK);
         return 0;
     }
-    intptr_t result = dialog_box(main_dialog_template(), nullptr, main_dialog_proc, 0);
+    intptr_t result = dialog_box(main_dialog_template(), nullptr, main_dialog_proc, lparam(track));
     release_resources();
     return int(result);
 }

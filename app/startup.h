@@ -6,9 +6,11 @@
 #pragma once
 
 // The whole run on the window back end installed now (Qt, or headless in
-// tests and the batch tool). Returns the process exit code: 1 without a
-// usable input device, 0 when another instance runs, else the dialog's result.
-int trackmill_startup();
+// tests and the batch tool). Without an input device the demo record stands
+// in for it. `track` (may be null) is the track file the dialog opens on,
+// to be cleaned. Returns the process exit code: 1 without a usable input
+// device, 0 when another instance runs, else the dialog's result.
+int trackmill_startup(const char* track = nullptr);
 // Releases, in order, whatever the run left open: the playback timer, the
 // preview file, the output device, the playback memory, the view's points,
 // the cleaning work area, the displays' brushes and pens, the underlined

@@ -99,7 +99,7 @@ int record(const std::string& dir, const char* spelling, double seconds)
 
 int split(const std::string& dir)
 {
-    sound_use_virtual("demo");
+    sound_use_virtual("demo", false);   // one side, not the next pass
     window dialog = open_dialog("pcm,44100,2,16");
     headless_answer_save((dir + "/track.wav").c_str());
     headless_click(dialog, CMD_CHANGE);

@@ -11,6 +11,7 @@
 #include "core/app_state.h"
 #include "core/ids.h"
 #include "capture/capture_ring.h"
+#include "capture/capture_watch.h"
 #include "capture/compression.h"
 #include "capture/wav_writer.h"
 #include "ui/displays.h"
@@ -86,6 +87,8 @@ int ensure_format_chosen()
 
 void record_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
 {
+    if (message == WIM_DATA)
+        capture_watch_delivered();
     post_buffer(message, MSG_RECORD_BUFFER, p1);
 }
 
@@ -96,6 +99,8 @@ void monitor_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, u
 
 void track_buffer_callback(void*, unsigned message, uintptr_t, uintptr_t p1, uintptr_t)
 {
+    if (message == WIM_DATA)
+        capture_watch_delivered();
     post_buffer(message, MSG_TRACK_BUFFER, p1);
 }
 
@@ -242,6 +247,7 @@ int start_capture(const char* file_name, wave_callback callback)
     app.record_start_tick = get_tick_count();
     app.data_bytes_written = 0;
     app.recording = 1;
+    start_capture_watch();
     return 0;
 }
 
@@ -251,6 +257,7 @@ int end_capture()
     // caller may try again.
     if (stop_sampling(&app.capture_ring) != 0)
         return -1;
+    stop_capture_watch();
     close_wave_in(&app.capture_ring);
     int result = 0;
     if (app.recording) {

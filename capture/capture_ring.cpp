@@ -2,6 +2,7 @@
 // PCM format, the sample memory, start, stop and close, and the three
 // failure reports that every capture routine uses.
 #include "capture/capture_ring.h"
+#include "capture/capture_watch.h"
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,7 @@ void capture_ring_fail_alloc_after(int blocks) { allocations_before_failure = bl
 
 void finish_capture_file()
 {
+    stop_capture_watch();
     if (!app.recording || !app.capture_file_handle)
         return;
     patch_wav_sizes(app.capture_file_handle, &app.capture_file_format, app.data_bytes_written);

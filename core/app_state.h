@@ -27,7 +27,10 @@ struct AppState : CaptureState, CleanState, PreviewState, DisplayState {
     char capture_file_name[256] = "./wavecap.wav"; // box 66, UTF-8 path; dialog (Change..., box),
                                                    // capture/ (save dialog), process_track (take name)
     char track_name[128] = "track0.wav";           // next track file's name, UTF-8; dialog (track_naming.cpp)
-    int32_t track_digit_pos = 5;                   // byte index of the counter's first digit; track_naming.cpp
+    int32_t track_digit_pos = 5;                   // byte index of the counter's first digit, -1 for none;
+                                                   // track_naming.cpp, track_choice.cpp
+    int8_t track_chosen = 0;                       // track_name is a track the user chose: passes clean it as
+                                                   // named; track_choice.cpp, cleared by Change... and a take
     uint32_t record_buffer_bytes = 8192;           // box 69 (bytes); number_boxes.cpp
     int32_t num_buffers = 5;                       // box 68 (buffers in the ring); number_boxes.cpp
     int32_t intro_max_seconds = 10;                // box 1025 (s), 0..55; number_boxes.cpp

@@ -57,6 +57,9 @@ enum : unsigned {
     MSG_SIGNAL_BUFFER = WM_USER + 7,
     MSG_PLAYBACK_DONE = WM_USER + 8,
     MSG_PLAYBACK_REFILL = WM_USER + 9,
+    // Posted by the capture watch when the recording's device has delivered
+    // nothing for twice a buffer's time (capture/capture_watch.h).
+    MSG_CAPTURE_STALLED = WM_USER + 10,
 };
 
 // Caption of the program's message boxes. The box that ends the run when the

@@ -196,7 +196,10 @@ int open_preview(const char* name)
                       ui_text("cleaning failed: the cleaned file cannot be reopened"));
         return result;
     }
-    open_wave_out(&app.playback_record, playback_done_callback);
+    // Without any output device the preview stays open all the same: the
+    // cleaned file is made, and Play says why it cannot be heard.
+    if (wave_out_get_num_devs() > 0)
+        open_wave_out(&app.playback_record, playback_done_callback);
     return 0;
 }
 

@@ -24,6 +24,9 @@ const ui_text_pair ui_texts[] = {
     {"%9ld Kbytes, %4ld min, %2ld secs. %ld MB Free lev%d ScEnd%d ",
      "%9ld kB, %4ld min, %2ld s. Wolne %ld MB poz%d KonCiszy%d "},
     {"Recording - stop it before cleaning a track", "Trwa nagrywanie - zatrzymaj je przed czyszczeniem ścieżki"},
+    {"No sound card - recording from the demo record", "Brak karty dźwiękowej - nagrywanie z płyty demonstracyjnej"},
+    {"No sound output device - %s cannot be played", "Brak urządzenia wyjściowego dźwięku - nie można odtworzyć %s"},
+    {"Track to clean: %s", "Ścieżka do czyszczenia: %s"},
     {"File:%s after cleaning preview - frame  %d", "Plik:%s podgląd po czyszczeniu - ramka  %d"},
 
     // What a cleaning run is doing, and how it ended.
@@ -76,6 +79,29 @@ const ui_text_pair ui_texts[] = {
     {"File name too long", "Nazwa pliku za długa"},
     {"File not found/protected", "Plik nie istnieje lub jest chroniony"},
     {"Overwrite current file ?!", "Zastąpić bieżący plik ?!"},
+    {"The sound device stopped delivering sound: the sound server ended, or the card was unplugged.\n"
+     "The recording was stopped; what was recorded is kept.",
+     "Urządzenie dźwiękowe przestało dostarczać dźwięk: serwer dźwięku zakończył pracę albo kartę odłączono.\n"
+     "Nagrywanie zatrzymano; to, co nagrano, zostało zachowane."},
+
+    // Choosing the track to clean (command line, a file dropped on the window).
+    {"Recording - stop it before choosing a track to clean.",
+     "Trwa nagrywanie - zatrzymaj je przed wyborem ścieżki do czyszczenia."},
+    {"A cleaned track is open - close it before choosing another track.",
+     "Otwarta jest oczyszczona ścieżka - zamknij ją przed wyborem innej ścieżki."},
+    {"%s cannot be found.", "Nie można znaleźć %s."},
+    {"%s: Filename too long.", "%s: nazwa pliku za długa."},
+    {"%s cannot be opened: %s.", "Nie można otworzyć %s: %s."},
+    {"%s is not a track that can be cleaned: only 16-bit PCM tracks with one or two channels can be.",
+     "%s nie nadaje się do czyszczenia: czyścić można tylko ścieżki PCM 16-bitowe z jednym lub dwoma kanałami."},
+    {"\nThe track to clean stays as it was.", "\nŚcieżka do czyszczenia pozostaje bez zmian."},
+    {"is not a regular file (a pipe, a device or a directory)", "nie jest zwykłym plikiem (to potok, urządzenie lub katalog)"},
+    {"is not a WAV file (no RIFF/WAVE header)", "nie jest plikiem WAV (brak nagłówka RIFF/WAVE)"},
+    {"has no format chunk before its data chunk", "nie ma bloku formatu przed blokiem danych"},
+    {"has a broken format chunk", "ma uszkodzony blok formatu"},
+    {"has no data chunk", "nie ma bloku danych"},
+    {"has a sample rate outside 1000 to 384000 Hz", "ma częstotliwość próbkowania spoza zakresu 1000 do 384000 Hz"},
+    {"cannot be read (the medium failed)", "nie daje się odczytać (błąd nośnika)"},
     {"The file has reached the largest size a WAV file can hold.\n"
      "The recording was stopped; what was recorded is kept.",
      "Plik osiągnął największy rozmiar, jaki może mieć plik WAV.\n"

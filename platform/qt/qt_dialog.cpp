@@ -6,11 +6,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPushButton>
@@ -18,6 +21,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 #include <QThread>
+#include <QUrl>
 #include <string>
 
 namespace {
@@ -32,8 +36,21 @@ QString text_of(const std::string& s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
+// The local file a drag brings (the first, when it brings several); empty
+// when it brings none.
+QString dropped_file(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return QString();
+}
+
 // A dialog's window: its close box and Escape are the user leaving, Enter
-// presses the default push button.
+// presses the default push button, a file dropped on it goes to the dialog
+// procedure.
 class dialog_widget : public QWidget {
 public:
     window_object* model;   // ::window; QWidget::window() hides the alias here
@@ -42,9 +59,34 @@ public:
                               | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
           model(m)
     {
+        setAcceptDrops(true);
     }
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* e) override
+    {
+        if (model && !dropped_file(e->mimeData()).isEmpty())
+            e->acceptProposedAction();
+    }
+
+    void dropEvent(QDropEvent* e) override
+    {
+        const QString file = dropped_file(e->mimeData());
+        if (!model || file.isEmpty())
+            return;
+        e->acceptProposedAction();
+        // Handed on after the drop has ended: the procedure may show a
+        // message box, which must not run while the drag source waits.
+        const QByteArray path = file.toUtf8();
+        QMetaObject::invokeMethod(
+            this,
+            [this, path] {
+                if (model)
+                    window_core_drop_file(model, path.constData());
+            },
+            Qt::QueuedConnection);
+    }
+
     void closeEvent(QCloseEvent* e) override
     {
         // The dialog procedure decides; the window goes when the dialog ends.

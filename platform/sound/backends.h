@@ -18,7 +18,10 @@ unsigned pa_input_caps(unsigned id, wave_in_caps* caps);
 unsigned pa_open(sound_device* d, unsigned id, bool query);
 
 // --- the virtual sound card
-int virtual_select(const char* source, std::string* error);
+// `repeat_demo`: the demo record starts again after its side.
+int virtual_select(const char* source, std::string* error, bool repeat_demo);
+// While set, the virtual input delivers nothing more (a test hook).
+void virtual_stall_input(bool stalled);
 void virtual_pace(bool fast, double speed);
 bool virtual_pace_fast();
 unsigned virtual_open(sound_device* d, bool query);

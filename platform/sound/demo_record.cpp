@@ -188,6 +188,12 @@ demo_record* demo_record_open()
 
 void demo_record_close(demo_record* record) { delete record; }
 
+void demo_record_rewind(demo_record* record)
+{
+    *record = demo_record{};
+    record->plan_click();
+}
+
 uint32_t demo_record_position(const demo_record* record) { return record->position; }
 
 namespace {

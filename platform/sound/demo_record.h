@@ -29,4 +29,6 @@ uint32_t demo_record_render(demo_record* record, int16_t* out, uint32_t frames);
 // rendering; what is rendered after is the same as without the skip.
 uint32_t demo_record_skip(demo_record* record, uint64_t frames);
 uint32_t demo_record_position(const demo_record* record);   // frames rendered or skipped
+// Back to the first frame, exactly as just opened: the side plays again.
+void demo_record_rewind(demo_record* record);
 void demo_record_close(demo_record* record);

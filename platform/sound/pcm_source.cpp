@@ -66,15 +66,33 @@ private:
 
 class demo_source : public pcm_source {
 public:
-    explicit demo_source(demo_record* r) : record_(r) {}
+    demo_source(demo_record* r, bool repeat) : record_(r), repeat_(repeat) {}
     ~demo_source() override { demo_record_close(record_); }
     uint32_t rate() const override { return DEMO_RATE; }
     int channels() const override { return DEMO_CHANNELS; }
-    uint32_t read(int16_t* out, uint32_t frames) override { return demo_record_render(record_, out, frames); }
-    uint64_t skip(uint64_t frames) override { return demo_record_skip(record_, frames); }
+    uint32_t read(int16_t* out, uint32_t frames) override
+    {
+        uint32_t got = demo_record_render(record_, out, frames);
+        while (repeat_ && got < frames) {
+            // The side has ended: the needle goes back to its first groove.
+            demo_record_rewind(record_);
+            got += demo_record_render(record_, out + size_t(got) * DEMO_CHANNELS, frames - got);
+        }
+        return got;
+    }
+    uint64_t skip(uint64_t frames) override
+    {
+        uint64_t done = demo_record_skip(record_, frames);
+        while (repeat_ && done < frames) {
+            demo_record_rewind(record_);
+            done += demo_record_skip(record_, frames - done);
+        }
+        return done;
+    }
 
 private:
     demo_record* record_;
+    bool repeat_;
 };
 
 }  // namespace
@@ -109,12 +127,12 @@ std::unique_ptr<pcm_source> open_wav_source(const char* path, std::string* error
                                         l.data_bytes);
 }
 
-std::unique_ptr<pcm_source> open_demo_source(std::string* error)
+std::unique_ptr<pcm_source> open_demo_source(std::string* error, bool repeat)
 {
     demo_record* r = demo_record_open();
     if (!r) {
         *error = "demo: not enough memory";
         return nullptr;
     }
-    return std::make_unique<demo_source>(r);
+    return std::make_unique<demo_source>(r, repeat);
 }

@@ -23,5 +23,7 @@ public:
 // Opens a RIFF/WAVE file of 16-bit PCM, 1 or 2 channels. Null with a
 // sentence in *error when it cannot be opened or is not such a file.
 std::unique_ptr<pcm_source> open_wav_source(const char* path, std::string* error);
-// The demo record from its first frame.
-std::unique_ptr<pcm_source> open_demo_source(std::string* error);
+// The demo record from its first frame. With `repeat` it never ends: the
+// side starts again after its lead-out, so the lead-out and the lead-in make
+// a few seconds of quiet groove between one pass and the next.
+std::unique_ptr<pcm_source> open_demo_source(std::string* error, bool repeat = false);

@@ -82,9 +82,19 @@ static_assert(sizeof(wave_in_caps) == 48, "wave_in_caps is 48 bytes");
 int sound_use_portaudio();
 // The virtual sound card playing `source` into its input: "demo" for the
 // built-in demo record, otherwise the path of a 16-bit PCM WAV file. The
-// record starts with the first start of an input device. 0, or -1 with the
-// reason in sound_source_error(); the previous choice then stays.
-int sound_use_virtual(const char* source);
+// record starts with the first start of an input device. A WAV file is
+// followed by silence for ever; the demo record plays its side again and
+// again (a few seconds of quiet groove between the passes), unless
+// `repeat_demo` is false. 0, or -1 with the reason in sound_source_error();
+// the previous choice then stays.
+int sound_use_virtual(const char* source, bool repeat_demo = true);
+// The demo record in place of an input device that is missing: the input
+// comes from the virtual card playing the demo record (repeating, in real
+// time), the output stays with the back end in use, whatever it has. The
+// next choice of back end ends it. 0, or -1 (a device is open, no memory).
+int sound_use_demo_input();
+// Whether the demo record stands in for the input now.
+bool sound_demo_input();
 const char* sound_source_error();
 bool sound_is_virtual();
 // Pace of the virtual card: the wall clock, `speed` times faster (speed > 0),
@@ -169,6 +179,10 @@ void sound_fail_call(sound_call call, unsigned code, int after = 0);
 void sound_fail_clear();
 // Devices the virtual card reports (1 input and 1 output unless told).
 void sound_virtual_devices(unsigned inputs, unsigned outputs);
+// The virtual card's input stops filling buffers while `stalled` is set, as
+// when a sound server dies or a USB card is pulled out: the device stays
+// open and every call on it still succeeds.
+void sound_virtual_stall_input(bool stalled);
 // Virtual output: every played stretch of bytes also goes to `tap`, on the
 // device's thread (null turns it off).
 using sound_tap = void (*)(const uint8_t* bytes, uint32_t count, void* user);

@@ -34,6 +34,7 @@ std::vector<sound_device*> open_devices;
 injected_fault faults[SOUND_CALL_COUNT];
 unsigned virtual_input_count = 1;
 unsigned virtual_output_count = 1;
+bool demo_input = false;        // the demo record stands in for the input device
 std::string source_error;
 
 std::atomic<uint32_t> overflow_count{0};
@@ -104,8 +105,24 @@ unsigned check_pcm(const wave_format* f)
     return MMSYSERR_NOERROR;
 }
 
+// Whether a device of this direction is one of the virtual card's.
+bool virtual_direction(bool input)
+{
+    if (input) {
+        std::lock_guard<std::mutex> held(state_lock);
+        if (demo_input)
+            return true;
+    }
+    return current_backend() == BACKEND_VIRTUAL;
+}
+
 unsigned device_count(bool input)
 {
+    if (input) {
+        std::lock_guard<std::mutex> held(state_lock);
+        if (demo_input)
+            return 1;
+    }
     if (current_backend() == BACKEND_VIRTUAL) {
         std::lock_guard<std::mutex> held(state_lock);
         return input ? virtual_input_count : virtual_output_count;
@@ -168,7 +185,7 @@ unsigned open_device(T** out, bool input, unsigned id, const wave_format* format
     d->callback = callback_type == CALLBACK_FUNCTION ? callback : nullptr;
     d->instance = instance;
     d->running = !input;   // output plays as soon as it is given buffers
-    unsigned e = current_backend() == BACKEND_VIRTUAL ? virtual_open(d.get(), query) : pa_open(d.get(), id, query);
+    unsigned e = virtual_direction(input) ? virtual_open(d.get(), query) : pa_open(d.get(), id, query);
     if (e != MMSYSERR_NOERROR || query)
         return e;
     d->magic = input ? INPUT_MAGIC : OUTPUT_MAGIC;
@@ -306,12 +323,13 @@ int sound_use_portaudio()
         return -1;
     std::lock_guard<std::mutex> held(state_lock);
     backend = BACKEND_PORTAUDIO;
+    demo_input = false;
     overflow_count = 0;
     clock_set_rate(1.0);
     return pa_begin();
 }
 
-int sound_use_virtual(const char* source)
+int sound_use_virtual(const char* source, bool repeat_demo)
 {
     std::string error;
     if (any_device_open()) {
@@ -324,7 +342,7 @@ int sound_use_virtual(const char* source)
         source_error = "no sound source given (use demo or the path of a WAV file)";
         return -1;
     }
-    if (virtual_select(source, &error) != 0) {
+    if (virtual_select(source, &error, repeat_demo) != 0) {
         std::lock_guard<std::mutex> held(state_lock);
         source_error = error;
         return -1;
@@ -333,10 +351,28 @@ int sound_use_virtual(const char* source)
     if (backend == BACKEND_PORTAUDIO)
         pa_finish();
     backend = BACKEND_VIRTUAL;
+    demo_input = false;
     overflow_count = 0;
     source_error.clear();
     clock_set_rate(paced_speed);
     return 0;
+}
+
+int sound_use_demo_input()
+{
+    std::string error;
+    if (any_device_open() || virtual_select("demo", &error, true) != 0)
+        return -1;
+    current_backend();   // the output's back end is the one chosen, or PortAudio
+    std::lock_guard<std::mutex> held(state_lock);
+    demo_input = true;
+    return 0;
+}
+
+bool sound_demo_input()
+{
+    std::lock_guard<std::mutex> held(state_lock);
+    return demo_input;
 }
 
 const char* sound_source_error()
@@ -420,7 +456,7 @@ unsigned wave_in_get_dev_caps(unsigned device, wave_in_caps* caps, unsigned caps
     if (device >= count)
         return MMSYSERR_BADDEVICEID;
     std::memset(caps, 0, sizeof *caps);
-    if (current_backend() == BACKEND_VIRTUAL) {
+    if (virtual_direction(true)) {
         caps->manufacturer_id = 0xFFFF;
         caps->driver_version = 0x0100;
         std::snprintf(caps->name, sizeof caps->name, "Virtual line input");
@@ -662,6 +698,8 @@ void sound_virtual_devices(unsigned inputs, unsigned outputs)
     virtual_input_count = inputs;
     virtual_output_count = outputs;
 }
+
+void sound_virtual_stall_input(bool stalled) { virtual_stall_input(stalled); }
 
 void sound_set_output_tap(sound_tap tap, void* user)
 {

@@ -5,6 +5,7 @@
 // speed factor); fast mode goes as fast as buffers are taken and moves the
 // virtual clock instead.
 #include <samplerate.h>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -35,6 +36,10 @@ struct turntable {
 // Never destroyed: a device thread may still be turning it while the
 // program's static objects go away at exit.
 turntable& table = *new turntable;
+
+// A test's dead sound server: the input stays open and answers every call
+// but fills no buffer while this is set.
+std::atomic<bool> input_stalled{false};
 
 // Lock held: the next `frames` source frames, silence after the end.
 void table_read(int16_t* out, uint32_t frames)
@@ -260,6 +265,8 @@ public:
     {
         if (!d_->running || !armed_)
             return steady_clock::time_point::max();
+        if (input_stalled.load())
+            return steady_clock::now() + std::chrono::milliseconds(5);
         std::lock_guard<std::mutex> record(table.lock);
         if (fast_) {
             wave_header* h = d_->queue.first;
@@ -368,9 +375,10 @@ private:
 
 }  // namespace
 
-int virtual_select(const char* source, std::string* error)
+int virtual_select(const char* source, std::string* error, bool repeat_demo)
 {
-    std::unique_ptr<pcm_source> s = std::strcmp(source, "demo") == 0 ? open_demo_source(error) : open_wav_source(source, error);
+    std::unique_ptr<pcm_source> s =
+        std::strcmp(source, "demo") == 0 ? open_demo_source(error, repeat_demo) : open_wav_source(source, error);
     if (!s)
         return -1;
     std::lock_guard<std::mutex> record(table.lock);
@@ -395,6 +403,8 @@ void virtual_pace(bool fast, double speed)
     table.speed = speed;
     table_reanchor();
 }
+
+void virtual_stall_input(bool stalled) { input_stalled.store(stalled); }
 
 bool virtual_pace_fast()
 {

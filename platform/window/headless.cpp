@@ -213,6 +213,11 @@ void headless_click(window dialog, int id)
         send_message(dialog, WM_COMMAND, make_wparam(unsigned(id), 0), 0);
 }
 
+void headless_drop_file(window dialog, const char* path)
+{
+    window_core_drop_file(dialog, path);
+}
+
 void headless_type(window dialog, int id, const char* text)
 {
     window_core_typed(dialog_item(dialog, id), text);

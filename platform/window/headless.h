@@ -18,6 +18,7 @@ window headless_open_dialog(const dialog_template* t, dialog_proc proc, lparam i
 void headless_close_dialog(window dialog);
 void headless_click(window dialog, int id);     // WM_COMMAND id, as a button click
 void headless_type(window dialog, int id, const char* text);  // what a user types
+void headless_drop_file(window dialog, const char* path);     // a file dropped on the dialog
 int headless_pump();                            // handle every posted message now
 int headless_pump_for(int ms);                  // ...and those arriving within ms (wall)
 

@@ -33,6 +33,9 @@ enum : unsigned {
     WM_CTLCOLORSTATIC = 0x0138,
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
+    // A file was dropped on the dialog: lparam is its path (UTF-8, valid
+    // only while the message is handled); sent once per file dropped.
+    WM_DROPFILES = 0x0233,
     WM_USER = 0x0400,
 };
 

@@ -101,6 +101,7 @@ bool window_core_wait_posted(int timeout_ms);
 void window_core_click(window control);            // a button was pressed
 void window_core_typed(window control, const char* text);  // an edit box changed
 void window_core_close(window dialog);             // the close box
+void window_core_drop_file(window dialog, const char* path);  // a file dropped on it
 // Asks the dialog procedure for a button's colours (WM_CTLCOLORBTN). Returns
 // false when the procedure leaves the button to the default look.
 bool window_core_button_colors(window button, colorref* text, colorref* background, colorref* brush_color);

@@ -507,6 +507,12 @@ void window_core_close(window dialog)
     send_message(dialog, WM_CLOSE, 0, 0);
 }
 
+void window_core_drop_file(window dialog, const char* path)
+{
+    if (dialog && dialog->is_dialog && !dialog->ended && path)
+        send_message(dialog, WM_DROPFILES, 0, lparam(path));
+}
+
 bool window_core_button_colors(window button, colorref* text, colorref* background, colorref* brush_color)
 {
     window dialog = dialog_of(button);

@@ -4,6 +4,8 @@
 // start, and SignalRecord pressed while a capture runs.
 #include <sys/stat.h>
 #include "app/track_naming.h"
+#include "capture/capture_watch.h"
+#include "platform/system/timer.h"
 #include "platform/sound/demo_record.h"
 #include "tests/support/recording_session.h"
 #include "tests/support/riff_read.h"
@@ -76,6 +78,7 @@ struct AutoTrack : RecordingTest {
 
 TEST_F(AutoTrack, TheDemoSideSplitsIntoItsSongs)
 {
+    ASSERT_EQ(sound_use_virtual("demo", false), 0);   // one side, not the next pass
     open_for_tracks();
     click(CMD_SIGNAL_RECORD);
     EXPECT_EQ(text(IDC_STATUS), "SignalWait VU Levels");
@@ -398,4 +401,27 @@ TEST_F(AutoTrack, ATakeInACompressedFormatIsSampledInThePcmItIsMadeFrom)
     EXPECT_EQ(r.format[0] | r.format[1] << 8, 0x11);
     EXPECT_GT(r.data_size, 40000u);
     EXPECT_TRUE(box_texts().empty());
+}
+
+TEST_F(AutoTrack, ATakeWhoseDeviceStopsDeliveringEndsWithItsFileAndAutoTrackStops)
+{
+    play_parts({{10.0, 5000, 5000}});
+    open_for_tracks();
+    timer_use_manual(true);
+    click(CMD_SIGNAL_RECORD);
+    ASSERT_TRUE(pump_until([] { return app.recording && app.data_bytes_written >= 8 * 8192; }));
+    sound_virtual_stall_input(true);
+    settle();
+    clock_advance(capture_stall_limit_ms(true));
+    timer_tick_all();
+    settle();
+    timer_use_manual(false);
+    EXPECT_EQ(app.recording, 0);
+    EXPECT_EQ(app.signal_waiting, 0) << "no new take waits on a dead device";
+    EXPECT_EQ(text(IDC_STATUS), "Idle");
+    EXPECT_EQ(text(CMD_SIGNAL_RECORD), "&SignalRecord");
+    EXPECT_EQ(app.track_name, track(1)) << "the next take gets the next name";
+    EXPECT_EQ(read_wave(track(0)).failed_at, "");
+    ASSERT_EQ(box_texts().size(), 1u);
+    EXPECT_EQ(box_texts()[0].find("The sound device stopped delivering sound"), 0u);
 }

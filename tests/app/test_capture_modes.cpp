@@ -3,7 +3,10 @@
 // status line, full disk, Exit and the overwrite question.
 #include <regex>
 #include <sys/stat.h>
+#include "capture/capture_watch.h"
 #include "capture/wav_writer.h"
+#include "platform/sound/demo_record.h"
+#include "platform/system/timer.h"
 #include "tests/support/recording_session.h"
 #include "tests/support/riff_read.h"
 #include "tests/support/sox_check.h"
@@ -546,4 +549,67 @@ TEST_F(CaptureModes, ADeviceThatWillNotStopStillLeavesACompleteFile)
     EXPECT_EQ(r.data.size(), written);
     bytes head = sound_test::read_file(out);
     EXPECT_EQ(le32(head, 4), uint32_t(head.size()) - 8);
+}
+
+TEST_F(CaptureModes, ADeviceThatStopsDeliveringEndsTheRecordingAsAFullDiskDoes)
+{
+    play(counting_samples(3.0));
+    open_dialog();
+    timer_use_manual(true);   // the watch looks when the test says
+    record_pcm_until(4 * 8192);
+    sound_virtual_stall_input(true);
+    settle();
+    const uint32_t limit = capture_stall_limit_ms(true);
+    EXPECT_EQ(limit, 1000u) << "twice a buffer of 46 ms is less than a late buffer may take";
+    clock_advance(limit / 2);
+    timer_tick_all();
+    settle();
+    EXPECT_EQ(app.recording, 1) << "a late buffer is not a dead device";
+    clock_advance(limit / 2);
+    timer_tick_all();
+    settle();
+    timer_use_manual(false);
+    EXPECT_EQ(app.recording, 0);
+    EXPECT_EQ(app.capture_ring.device, nullptr);
+    ASSERT_EQ(box_texts().size(), 1u);
+    EXPECT_EQ(box_texts()[0].find("The sound device stopped delivering sound"), 0u) << box_texts()[0];
+    EXPECT_EQ(text(CMD_RECORD), "Record");
+    EXPECT_EQ(text(IDC_STATUS), "Idle");
+    std::vector<uint8_t> file = sound_test::read_file(out);
+    EXPECT_EQ(file.size(), 44u + app.data_bytes_written);
+    EXPECT_EQ(le32(file, 40), app.data_bytes_written);
+    // A device that never delivers is given the start allowance first.
+    headless_clear_message_boxes();
+    timer_use_manual(true);
+    headless_answer_box(IDYES);
+    click(CMD_RECORD);
+    ASSERT_EQ(app.recording, 1);
+    for (uint32_t ms : {2999u, 1u}) {
+        EXPECT_EQ(app.recording, 1) << "not after " << ms;
+        clock_advance(ms);
+        timer_tick_all();
+        settle();
+    }
+    timer_use_manual(false);
+    EXPECT_EQ(app.recording, 0);
+    EXPECT_EQ(box_texts().back().find("The sound device stopped delivering sound"), 0u);   // after the overwrite question
+    // A buffer of a second: the limit is twice its time.
+    app.capture_ring.buffer_bytes = 176400;
+    app.capture_ring.device = reinterpret_cast<wave_in>(1);
+    EXPECT_EQ(capture_stall_limit_ms(true), 2000u);
+    app.capture_ring.device = nullptr;
+}
+
+TEST_F(CaptureModes, TheDemoRecordPlaysAgainSoARecordingLongerThanItsSideHoldsMusic)
+{
+    open_dialog();   // on the demo record
+    type(IDC_BUFFER_SIZE, "65536");
+    const uint32_t side = demo_total_frames() * FRAME_BYTES;
+    const uint32_t at = (demo_song_at(0).first_frame + RATE) * FRAME_BYTES, length = RATE / 2 * FRAME_BYTES;
+    record_pcm_until(side + at + length);
+    click(CMD_RECORD);
+    read_result r = read_wave(out);
+    ASSERT_GE(r.data.size(), size_t(side) + at + length);
+    EXPECT_TRUE(std::equal(r.data.begin() + at, r.data.begin() + at + length, r.data.begin() + side + at))
+        << "a second into the first song, once more";
 }

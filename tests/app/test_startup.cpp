@@ -91,11 +91,35 @@ struct OtherInstance {
 
 } // namespace
 
-TEST_F(StartupTest, WithoutAnInputDeviceItSaysSoAndEndsWithOne)
+TEST_F(StartupTest, WithoutAnySoundDeviceTheWindowOpensOnTheDemoRecordAndSaysSo)
+{
+    sound_virtual_devices(0, 0);
+    headless_script_click(CMD_MONITOR);
+    headless_script_wait(150);
+    headless_script_click(CMD_MONITOR);
+    headless_script_click(CMD_EXIT);
+    EXPECT_EQ(trackmill_startup(), 0);
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(sound_demo_input());
+    EXPECT_GT(app.current_level[0], 0) << "Monitor measured the demo record";
+    instance_lock_release();
+    window dialog = headless_open_dialog(main_dialog_template(), main_dialog_proc, 0);
+    char status[128];
+    get_item_text(dialog, IDC_STATUS, status, sizeof status);
+    EXPECT_STREQ(status, "No sound card - recording from the demo record");
+    headless_close_dialog(dialog);
+}
+
+TEST_F(StartupTest, WithoutAnInputDeviceOrTheDemoRecordItSaysSoAndEndsWithOne)
 {
     sound_virtual_devices(0, 1);
     headless_script_click(CMD_EXIT);
+    // A device left open keeps the demo record from standing in.
+    wave_out device = nullptr;
+    const wave_format f = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_EQ(wave_out_open(&device, WAVE_MAPPER, &f, nullptr, 0, 0), 0u);
     EXPECT_EQ(trackmill_startup(), 1);
+    wave_out_close(device);
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, "No sound card installed !");
     EXPECT_EQ(boxes()[0].caption, "Trackmill");

@@ -203,3 +203,41 @@ TEST_F(DialogCleaningTest, TheWaveViewStaysInItsFrameAndEndsOnTheTracksNewestWav
             click(id);
     }
 }
+
+TEST_F(DialogCleaningTest, AChosenTrackIsTheOneTheCleaningButtonsWorkOnAndAnythingElseIsRefused)
+{
+    write_file(dir + "/take12.wav", wav_bytes(samples16(3000, 12000)));
+    write_file(dir + "/notes.wav", bytes{'R', 'I', 'F', 'X'});
+    // As the command line gives it: the dialog opens on the track.
+    const std::string take = dir + "/take12.wav";
+    dialog = headless_open_dialog(main_dialog_template(), main_dialog_proc, lparam(take.c_str()));
+    headless_pump();
+    EXPECT_STREQ(app.track_name, take.c_str());
+    EXPECT_EQ(text(IDC_STATUS), "Track to clean: " + take);
+    click(CMD_FADE_IN);
+    EXPECT_TRUE(file_exists(dir + "/takef2.wav"));
+    click(CMD_DECLICKER);
+    EXPECT_STREQ(app.cleaned_file_name, (dir + "/taked2.wav").c_str()) << "the track itself, not the one before";
+    EXPECT_STREQ(app.track_name, take.c_str());
+    // While it is open, or when it is no readable WAV, a drop changes nothing.
+    headless_drop_file(dialog, (dir + "/notes.wav").c_str());
+    click(CMD_DECLICKER);   // Close track: on to the next number
+    EXPECT_STREQ(app.track_name, (dir + "/take13.wav").c_str());
+    for (const char* name : {"/notes.wav", "/none.wav"})
+        headless_drop_file(dialog, (dir + name).c_str());
+    ASSERT_EQ(box_texts().size(), 3u);
+    EXPECT_EQ(box_texts()[0].find("A cleaned track is open"), 0u) << box_texts()[0];
+    EXPECT_EQ(box_texts()[1], dir + "/notes.wav is not a WAV file (no RIFF/WAVE header).\n"
+                                    "The track to clean stays as it was.");
+    EXPECT_NE(box_texts()[2].find("cannot be opened"), std::string::npos) << box_texts()[2];
+    EXPECT_STREQ(app.track_name, (dir + "/take13.wav").c_str());
+    headless_drop_file(dialog, (dir + "/take12.wav").c_str());
+    EXPECT_STREQ(app.track_name, take.c_str());
+    // A name without a number has no counter: it stays the track to clean.
+    write_file(dir + "/side.wav", wav_bytes(samples16(3000, 12000)));
+    headless_drop_file(dialog, (dir + "/side.wav").c_str());
+    click(CMD_DENOISER);
+    click(CMD_DENOISER);
+    EXPECT_TRUE(file_exists(dir + "/nside.wav"));
+    EXPECT_STREQ(app.track_name, (dir + "/side.wav").c_str());
+}

@@ -12,13 +12,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -50,6 +53,7 @@ struct seen_message {
 };
 std::vector<seen_message> seen;
 std::atomic<int> ctlcolor_asked{0};
+std::string dropped;   // the path of the last WM_DROPFILES
 bool color_buttons = false;
 gdi yellow_brush = nullptr;
 
@@ -66,6 +70,9 @@ msg_result test_proc(window dialog, unsigned message, wparam wp, lparam lp)
         if (loword(wp) == 2)
             end_dialog(dialog, 7);
         return 0;
+    case WM_DROPFILES:
+        dropped = reinterpret_cast<const char*>(lp);
+        return 1;
     case WM_CTLCOLORBTN:
         ++ctlcolor_asked;
         if (!color_buttons || control_id(reinterpret_cast<window>(lp)) != ID_GO)
@@ -184,6 +191,26 @@ TEST_F(QtWindow, ClicksAndTypingReachTheProcedureAndDisabledButtonsStaySilent)
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(loword(seen[1].wp), unsigned(ID_DEF));
     EXPECT_EQ(loword(seen[2].wp), 2u);
+    window_core_destroy_dialog(d);
+}
+
+TEST_F(QtWindow, ALocalFileDroppedOnTheDialogReachesTheProcedureOnceTheDropHasEnded)
+{
+    window d = open_test_dialog();
+    QWidget* w = qt_dialog_widget(d);
+    EXPECT_TRUE(w->acceptDrops());
+    QMimeData data;
+    data.setUrls({QUrl("https://example.org/a.wav"), QUrl::fromLocalFile("/tmp/side 1.wav")});
+    dropped.clear();
+    // The drop goes where the drag's entry was accepted.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &drop);
+    EXPECT_EQ(dropped, "");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dropped, "/tmp/side 1.wav");
     window_core_destroy_dialog(d);
 }
 

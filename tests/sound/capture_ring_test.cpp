@@ -367,10 +367,15 @@ TEST_F(CaptureRing, AFatalErrorFinishesTheCaptureFileThenEndsWithOne)
     EXPECT_EQ(riff, file.size() - 8) << "the RIFF size is patched";
 }
 
-TEST_F(CaptureRing, StartUpWithoutASoundCardSaysSo)
+TEST_F(CaptureRing, StartUpWithoutASoundCardOrTheDemoRecordInItsPlaceSaysSo)
 {
     sound_virtual_devices(0, 1);
+    // An open device keeps the demo record from standing in for the card.
+    wave_out device = nullptr;
+    const wave_format f = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_EQ(wave_out_open(&device, WAVE_MAPPER, &f, nullptr, 0, 0), 0u);
     EXPECT_EQ(trackmill_startup(), 1);
+    wave_out_close(device);
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, "No sound card installed !");
     EXPECT_EQ(boxes()[0].caption, "Trackmill");

@@ -155,6 +155,7 @@ struct RecordingTest : MainDialogTest {
         plain_fail_writes_after(-1);
         disk_free_fail(0);
         capture_ring_fail_alloc_after(-1);
+        sound_virtual_stall_input(false);
     }
 
     // The virtual card plays `samples` (44.1 kHz stereo) from its start.

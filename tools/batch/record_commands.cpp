@@ -21,6 +21,7 @@
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "capture/capture_control.h"
+#include "capture/capture_watch.h"
 #include "platform/acm/acm.h"
 #include "platform/file/riff.h"
 #include "platform/file/wav_reader.h"
@@ -39,17 +40,18 @@ constexpr int IDLE_GIVE_UP_MS = 3000;   // nothing posted for this long: nothing
 // The card's pace against the wall clock (--speed; 1 for the sound card).
 double pace = 1;
 
-// How long a silent device is waited for: the idle allowance, or twice the
-// real time one buffer of the open ring takes to fill, whichever is longer
-// (large buffers, a low rate or a slow --speed fill a buffer slowly).
+// How long a silent device is waited for: the dialog's own watch over a
+// recording gives the time (twice a buffer's, with the allowance for a
+// device's start), in real time at the card's pace, and never less than the
+// idle allowance; so the dialog ends a stalled recording itself, with its
+// message, before the tool gives up (the watch cannot see a stall in fast
+// mode, where the clock moves only with the buffers).
 int64_t idle_limit_ms()
 {
-    const CaptureBufferRing& ring = app.capture_ring;
-    const uint32_t rate = ring.capture_format.fmt.avg_bytes_per_sec;
-    if (!ring.device || rate == 0 || !(pace > 0))
+    if (!app.capture_ring.device || !(pace > 0))
         return IDLE_GIVE_UP_MS;
-    const double buffer_ms = 1000.0 * ring.buffer_bytes / rate / pace;
-    return std::max<int64_t>(IDLE_GIVE_UP_MS, int64_t(std::min(2 * buffer_ms, 1e12)));
+    const double watch_ms = capture_stall_limit_ms(false) / pace;
+    return std::max<int64_t>(IDLE_GIVE_UP_MS, int64_t(std::min(watch_ms, 1e12)) + 500);
 }
 
 // --- the dialog, watched ---------------------------------------------------------
@@ -259,13 +261,14 @@ int parse(int argc, char** argv, const std::vector<std::string>& takes, options*
 }
 
 // The sound card, or the virtual card playing the source. "" or the reason.
-std::string choose_sound(const options& o)
+// The demo record plays its side once or, with `repeat`, again and again.
+std::string choose_sound(const options& o, bool repeat = true)
 {
     if (o.card) {
         pace = 1;   // the sound card keeps the wall clock whatever --speed says
         return sound_use_portaudio() == 0 ? "" : "the sound card cannot be used (PortAudio did not start)";
     }
-    if (sound_use_virtual(o.source ? o.source : "demo") != 0)
+    if (sound_use_virtual(o.source ? o.source : "demo", repeat) != 0)
         return sound_source_error();   // it names the source
     if (!o.paced)
         sound_pace_fast();
@@ -497,7 +500,8 @@ int split_command(int argc, char** argv)
         return fail(o, earlier + " exists: split into a directory without track files");
     if (o.card && o.seconds <= 0)
         return usage(o, "from the sound card, say for how long: --seconds=S");
-    std::string problem = choose_sound(o);
+    // One side of the demo record is split, not its next pass.
+    std::string problem = choose_sound(o, false);
     if (!problem.empty())
         return fail(o, problem);
     const double play_seconds = o.seconds > 0 ? o.seconds : source_seconds(o);
