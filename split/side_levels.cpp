@@ -1,13 +1,14 @@
 // Reading a recorded side for the splitter: its format checked, its samples
 // streamed once through the RIFF layer into one level per 10 ms window.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 #include "capture/record_path.h"
 #include "platform/audio_format.h"
 #include "platform/file/riff.h"
-#include "platform/system/byte_order.h"
+#include "platform/file/wav_reader.h"
 #include "split/split.h"
 
 namespace {
@@ -39,52 +40,53 @@ uint16_t window_level(const uint8_t* bytes, uint32_t length)
 int read_side_levels(const char* path, side_levels* side, std::string* why, split_progress progress)
 {
     *side = side_levels{};
-    riff_info info = {};
-    info.buffer_size = RIFF_BUFFER_BYTES;
-    riff_file f = riff_open(path, &info, MMIO_READ);
-    if (!f)
-        return fail(why, SPLIT_CANNOT_READ,
-                    std::string(path) + (info.error == MMIOERR_FILENOTFOUND ? ": no such file" : ": cannot be opened"));
-    struct closer {
-        riff_file f;
-        ~closer() { riff_close(f); }
-    } close_at_end{f};
 
-    riff_chunk riff = {}, fmt = {}, data = {};
-    if (riff_descend(f, &riff, nullptr, 0) != 0 || riff.id != FOURCC_RIFF || riff.form_type != FOURCC_WAVE)
+    // The layout comes from the one WAV reader, so that a side is read as
+    // the cleaning and the batch tool read it: the first format chunk,
+    // extensible PCM as PCM, and a recording whose sizes were never patched
+    // (claiming more than the file holds) read to the file's end.
+    const int fd = wav_open(path);
+    if (fd < 0) {
+        const bool missing = fd == WAV_CANNOT_OPEN && errno == ENOENT;
+        return fail(why, SPLIT_CANNOT_READ,
+                    std::string(path) + (missing ? ": no such file" : std::string(": ") + wav_error_text(fd)));
+    }
+    wav_layout l{};
+    const int read = wav_read_layout(fd, &l);
+    wav_close(fd);
+    if (read == WAV_NOT_WAV)
         return fail(why, SPLIT_BAD_FORMAT, std::string(path) + ": not a WAV file");
-    fmt.id = FOURCC_FMT;
-    uint8_t raw[16] = {};
-    if (riff_descend(f, &fmt, &riff, MMIO_FINDCHUNK) != 0 || fmt.size < 16 || riff_read(f, raw, 16) != 16 ||
-        riff_ascend(f, &fmt, 0) != 0)
-        return fail(why, SPLIT_BAD_FORMAT, std::string(path) + ": a WAV file without a readable format chunk");
-    const uint16_t tag = load_le16(raw), channels = load_le16(raw + 2), align = load_le16(raw + 12),
-                   bits = load_le16(raw + 14);
-    const uint32_t rate = load_le32(raw + 4);
-    if (tag != WAVE_FORMAT_PCM || bits != 16 || (channels != 1 && channels != 2) || align != 2 * channels ||
-        rate < 100 || rate > 768000) {
+    if (read != WAV_OK && read != WAV_RATE_OUT_OF_RANGE)
+        return fail(why, read == WAV_READ_FAILED ? SPLIT_CANNOT_READ : SPLIT_BAD_FORMAT,
+                    std::string(path) + ": " + wav_error_text(read));
+    const wave_format& fmt = l.format.fmt;
+    const uint16_t channels = fmt.channels, align = fmt.block_align;
+    const uint32_t rate = fmt.samples_per_sec;
+    if (read != WAV_OK || !wav_is_pcm16(l) || align != 2 * channels) {
         char text[200];
         std::snprintf(text, sizeof text,
                       ": only 16-bit PCM, mono or stereo, can be split (this side is format %u, %u bits, %u "
                       "channels at %u Hz); convert it first",
-                      unsigned(tag), unsigned(bits), unsigned(channels), unsigned(rate));
+                      unsigned(fmt.format_tag), unsigned(fmt.bits_per_sample), unsigned(channels), unsigned(rate));
         return fail(why, SPLIT_BAD_FORMAT, std::string(path) + text);
     }
-    data.id = FOURCC_DATA;
-    if (riff_descend(f, &data, &riff, MMIO_FINDCHUNK) != 0)
-        return fail(why, SPLIT_BAD_FORMAT, std::string(path) + ": a WAV file without a data chunk");
-
-    // A recording whose sizes were never patched claims more than the file
-    // holds: only the bytes really there are samples.
-    const int64_t file_size = riff_seek(f, 0, SEEK_END);
-    if (file_size < 0 || riff_seek(f, data.data_offset, SEEK_SET) != int64_t(data.data_offset))
+    riff_info info = {};
+    info.buffer_size = RIFF_BUFFER_BYTES;
+    riff_file f = riff_open(path, &info, MMIO_READ);
+    if (!f)
+        return fail(why, SPLIT_CANNOT_READ, std::string(path) + ": cannot be opened");
+    struct closer {
+        riff_file f;
+        ~closer() { riff_close(f); }
+    } close_at_end{f};
+    if (riff_seek(f, int64_t(l.data_offset), SEEK_SET) != int64_t(l.data_offset))
         return fail(why, SPLIT_CANNOT_READ, std::string(path) + ": cannot be read");
-    const uint64_t bytes = std::min<uint64_t>(data.size, uint64_t(file_size - data.data_offset));
+    const uint64_t bytes = l.data_bytes;
 
     side->rate = rate;
     side->channels = channels;
     side->frame_bytes = align;
-    side->data_offset = data.data_offset;
+    side->data_offset = int64_t(l.data_offset);
     side->frames = bytes / align;
     side->window_frames = std::max<uint32_t>(1, rate / SPLIT_WINDOWS_PER_SECOND);
     const uint32_t window_bytes = side->window_frames * align;

@@ -123,6 +123,8 @@ TEST_F(SplitBatch, RefusesWhatItCannotSplitAndWritesNothing)
     const std::string silent = write_side("silent.wav", std::vector<int16_t>(8000 * 30, 0));
     const std::string text = dir.file("notes.wav");
     sound_test::write_file(text, {'h', 'e', 'l', 'l', 'o'});
+    const std::string pipe = dir.file("pipe.wav");   // no writer: must not hang the read
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const std::string out = dir.file("out");
 
     struct refusal {
@@ -142,6 +144,7 @@ TEST_F(SplitBatch, RefusesWhatItCannotSplitAndWritesNothing)
         {dir.file("none.wav") + " " + out, 1, "no such file"},
         {eight_bit + " " + out, 1, "only 16-bit PCM"},
         {text + " " + out, 1, "not a WAV file"},
+        {pipe + " " + out, 1, "not a regular file"},
         {silent + " " + out, 1, "no music found"},
         {side + " " + out + " --tracks=4", 1, "at most 3 tracks"},
         {side + " " + side, 1, "is not a directory"},
