@@ -39,6 +39,8 @@ set(CPACK_PACKAGE_CONTACT "trackmill@example.org")
 set(CPACK_PACKAGE_FILE_NAME "trackmill_${PROJECT_VERSION}_${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own dialogs in the Polish window; the program runs without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

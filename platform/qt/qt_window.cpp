@@ -7,6 +7,9 @@
 #include "platform/system/system.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -426,6 +429,14 @@ int qt_window_start(int* argc, char** argv)
         QApplication::setPalette(pal);
         QApplication::setFont(qt_font_for(nullptr, 8, false));
         QApplication::setWindowIcon(qt_application_icon());
+        // Qt's own texts (the file dialog's columns, its questions) follow
+        // the window's language when Debian's translations are installed.
+        if (ui_language() == LANG_POLISH) {
+            auto* translator = new QTranslator(qApp);
+            if (translator->load(QLocale(QLocale::Polish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                QApplication::installTranslator(translator);
+        }
         // Dialogs end through their procedure, never by their windows closing.
         QApplication::setQuitOnLastWindowClosed(false);
         window_core_set_draw_log(false);
